@@ -1,0 +1,92 @@
+#include "cli/console.h"
+
+#include <cstring>
+
+#include "textio/stream.h"
+
+namespace morvidex {
+
+namespace {
+
+console_stream standard_output = {STD_OUTPUT, false, 0, {}};
+console_stream standard_error = {STD_ERROR, false, 0, {}};
+
+// A write to the console that fails is not reported and changes nothing.
+void write_text(file_handle handle, const unsigned char *data, std::size_t n) {
+  unsigned char staging[STAGING_SIZE];
+  text_write(handle, data, n, staging, sizeof staging);
+}
+
+// Collects formatted bytes and passes them on PIECE_SIZE at a time.
+struct piece {
+  console_stream *stream;
+  std::size_t n;
+  unsigned char bytes[PIECE_SIZE];
+};
+
+void put_bytes(piece *p, const char *s, std::size_t n) {
+  for (std::size_t i = 0; i < n; i++) {
+    if (p->n == PIECE_SIZE) {
+      console_put(p->stream, p->bytes, p->n);
+      p->n = 0;
+    }
+    p->bytes[p->n++] = static_cast<unsigned char>(s[i]);
+  }
+}
+
+} // namespace
+
+void start_console() {
+  platform_start();
+  standard_output.buffered = platform_std_kind(STD_OUTPUT) != KIND_CHAR_DEVICE;
+}
+
+void printf(const char *format, const char *first, const char *second) {
+  console_print(&standard_output, format, first, second);
+}
+
+void write_error(const char *piece) {
+  console_put(&standard_error, reinterpret_cast<const unsigned char *>(piece),
+              std::strlen(piece));
+}
+
+void flush_console() { console_flush(&standard_output); }
+
+void console_put(console_stream *stream, const unsigned char *piece,
+                 std::size_t n) {
+  if (!stream->buffered) {
+    write_text(stream->handle, piece, n);
+    return;
+  }
+  if (stream->count + n > CONSOLE_BUFFER_SIZE)
+    console_flush(stream);
+  std::memcpy(stream->buffer + stream->count, piece, n);
+  stream->count += n;
+}
+
+void console_print(console_stream *stream, const char *format,
+                   const char *first, const char *second) {
+  const char *args[] = {first, second};
+  std::size_t next_arg = 0;
+  piece p{stream, 0, {}};
+  for (const char *f = format; *f != '\0'; f++) {
+    if (f[0] == '%' && f[1] == 's' && next_arg < 2 && args[next_arg]) {
+      const char *arg = args[next_arg++];
+      put_bytes(&p, arg, std::strlen(arg));
+      f++;
+    } else {
+      put_bytes(&p, f, 1);
+    }
+  }
+  if (p.n > 0)
+    console_put(stream, p.bytes, p.n);
+}
+
+void console_flush(console_stream *stream) {
+  std::size_t n = stream->count;
+  stream->count = 0;
+  if (n > 0)
+    write_text(stream->handle, stream->buffer, n);
+}
+
+} // namespace morvidex

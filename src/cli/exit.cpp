@@ -1,0 +1,13 @@
+#include "cli/exit.h"
+
+#include "cli/console.h"
+#include "platform/platform.h"
+
+namespace morvidex {
+
+void exit(int status) {
+  flush_console();
+  platform_exit(status);
+}
+
+} // namespace morvidex

@@ -1,0 +1,42 @@
+// morvidex: converts the letters of text files to lower or upper case,
+// writing each converted file beside its source.
+#include "cli/console.h"
+#include "cli/dispatch.h"
+#include "cli/exit.h"
+#include "translate/translate.h"
+
+namespace {
+
+const char BANNER[] = "morvidex 1.0 - converts the letters of text files to "
+                      "lower or upper case\n";
+
+const char USAGE[] =
+    "usage:\n"
+    "    morvidex -{l|u}[f] filename - translate file(s)\n"
+    "    morvidex -{l|u} *\t\t- translate file(s) in current directory\n"
+    "    morvidex -{l|u}{d|D} dirname(s) - translate file(s) in "
+    "directory(ies)\n"
+    "    morvidex -{l|u}{r|R} dirname(s) - recursive translate file(s)\n"
+    "\t\t\t\t\t\tin directory(ies)\n"
+    "\n"
+    "\tl - to lower register;\n"
+    "\tu - to upper register\n"
+    "\n";
+
+void say(const char *text) { morvidex::printf(text); }
+
+const morvidex::translators TRANSLATORS = {
+    morvidex::translate_file, morvidex::translate_directory, say};
+
+} // namespace
+
+int main(int argc, char **argv) {
+  morvidex::start_console();
+  morvidex::printf(BANNER);
+  if (morvidex::wants_usage(argc, argv)) {
+    morvidex::printf(USAGE);
+    morvidex::exit(0);
+  }
+  morvidex::dispatch(argc, argv, TRANSLATORS);
+  morvidex::exit(0);
+}

@@ -1,0 +1,102 @@
+// The platform layer: every system call the program makes goes through
+// the functions declared here, and nothing above this layer includes a
+// system header.  Each platform has one source file (posix.cpp today).
+//
+// A function that can fail returns 0 on success and the platform's own
+// error code on failure (errno on POSIX); the layers above turn that code
+// into the program's error number.  Nothing here prints or ends the process
+// except platform_exit.
+#ifndef MORVIDEX_PLATFORM_PLATFORM_H
+#define MORVIDEX_PLATFORM_PLATFORM_H
+
+#include <cstddef>
+#include <cstdint>
+
+namespace morvidex {
+
+// An open file: a descriptor on POSIX, a HANDLE on Win32.
+using file_handle = std::intptr_t;
+
+constexpr file_handle NO_HANDLE = -1;
+
+// The standard handles the console writes to.
+enum std_stream { STD_OUTPUT = 1, STD_ERROR = 2 };
+
+// What a name or handle refers to, after following links.
+enum file_kind {
+  KIND_UNKNOWN,
+  KIND_REGULAR,
+  KIND_DIRECTORY,
+  KIND_CHAR_DEVICE,
+  KIND_OTHER, // FIFO, socket, block device
+};
+
+// Identifies a file independently of the names that lead to it.
+struct file_id {
+  unsigned long long device;
+  unsigned long long index;
+};
+
+struct file_status {
+  file_kind kind;
+  bool is_link; // the name itself is a symbolic link
+  file_id id;
+};
+
+struct platform_dir; // an open directory listing
+
+// Prepares the process: closed standard handles are opened on the null
+// device, and a vanished pipe reader or a file-size limit turns into a
+// failed write instead of a killed process.
+void platform_start();
+
+// The kind of a standard handle (a character device is unbuffered).
+file_kind platform_std_kind(std_stream which);
+
+// Writes all n bytes, retrying short writes; a failure stops it.
+int platform_write(file_handle h, const void *data, std::size_t n);
+
+// Reads up to n bytes; *got is 0 at the end of the file.
+int platform_read(file_handle h, void *data, std::size_t n, std::size_t *got);
+
+// Opens an existing regular file for reading; a directory, FIFO, socket or
+// device is refused as access denied, without blocking on it.
+int platform_open_read(const char *name, file_handle *h, file_status *status);
+
+// Creates or truncates a file for writing and tells what it is; a directory
+// is refused as access denied, and a FIFO without a reader never blocks.
+int platform_open_write(const char *name, file_handle *h, file_kind *kind);
+
+int platform_close(file_handle h);
+
+// Status of a name, following links (is_link tells whether it was one).
+int platform_status(const char *name, file_status *status);
+
+int platform_remove(const char *name);
+
+// Opens a listing of dir; an empty name lists the current directory.
+int platform_opendir(const char *dir, platform_dir **listing);
+
+// The next entry name, or nullptr at the end of the listing (a failure to
+// fetch an entry ends it too).  *hint is the kind the listing already knows
+// of, KIND_UNKNOWN when it knows none; it is valid until the next call.
+const char *platform_readdir(platform_dir *listing, file_kind *hint,
+                             bool *is_link);
+
+int platform_closedir(platform_dir *listing);
+
+// Status of a listed entry, using what the listing already told
+// (hint, is_link) to avoid asking the system again where it can.
+int platform_entry_status(const char *name, file_kind hint, bool is_link,
+                          file_status *status);
+
+// The absolute path of the current directory, terminated, in size bytes.
+int platform_getcwd(char *buffer, std::size_t size);
+
+int platform_chdir(const char *path);
+
+[[noreturn]] void platform_exit(int status);
+
+} // namespace morvidex
+
+#endif

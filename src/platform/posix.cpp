@@ -1,0 +1,215 @@
+// The POSIX platform layer: file, directory and process services over the
+// system calls, each failure given back as its errno value.
+#include "platform/platform.h"
+
+#include <cerrno>
+#include <csignal>
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace morvidex {
+
+struct platform_dir {
+  DIR *dir;
+};
+
+namespace {
+
+const char NULL_DEVICE[] = "/dev/null";
+
+file_kind kind_of_mode(mode_t mode) {
+  if (S_ISREG(mode))
+    return KIND_REGULAR;
+  if (S_ISDIR(mode))
+    return KIND_DIRECTORY;
+  if (S_ISCHR(mode))
+    return KIND_CHAR_DEVICE;
+  return KIND_OTHER;
+}
+
+void fill_status(const struct stat &st, bool is_link, file_status *status) {
+  status->kind = kind_of_mode(st.st_mode);
+  status->is_link = is_link;
+  status->id.device = st.st_dev;
+  status->id.index = st.st_ino;
+}
+
+file_kind kind_of_dirent(unsigned char type) {
+  switch (type) {
+  case DT_REG:
+    return KIND_REGULAR;
+  case DT_DIR:
+    return KIND_DIRECTORY;
+  case DT_CHR:
+    return KIND_CHAR_DEVICE;
+  case DT_FIFO:
+  case DT_SOCK:
+  case DT_BLK:
+    return KIND_OTHER;
+  default:
+    return KIND_UNKNOWN;
+  }
+}
+
+int close_keeping(int fd, int code) {
+  close(fd);
+  return code;
+}
+
+} // namespace
+
+void platform_start() {
+  // A descriptor 0, 1 or 2 left closed by the caller would be handed to the
+  // first file the program opens, and its messages would land there.
+  for (int fd = 0; fd <= 2; fd++) {
+    if (fcntl(fd, F_GETFD) == -1 && errno == EBADF)
+      open(NULL_DEVICE, O_RDWR);
+  }
+  signal(SIGPIPE, SIG_IGN);
+  signal(SIGXFSZ, SIG_IGN);
+}
+
+file_kind platform_std_kind(std_stream which) {
+  struct stat st;
+  if (fstat(which, &st) == -1)
+    return KIND_UNKNOWN;
+  return kind_of_mode(st.st_mode);
+}
+
+int platform_write(file_handle h, const void *data, std::size_t n) {
+  const char *p = static_cast<const char *>(data);
+  while (n > 0) {
+    ssize_t done = write(static_cast<int>(h), p, n);
+    if (done < 0) {
+      if (errno == EINTR)
+        continue;
+      return errno;
+    }
+    p += done;
+    n -= static_cast<std::size_t>(done);
+  }
+  return 0;
+}
+
+int platform_read(file_handle h, void *data, std::size_t n, std::size_t *got) {
+  for (;;) {
+    ssize_t done = read(static_cast<int>(h), data, n);
+    if (done >= 0) {
+      *got = static_cast<std::size_t>(done);
+      return 0;
+    }
+    if (errno != EINTR)
+      return errno;
+  }
+}
+
+int platform_open_read(const char *name, file_handle *h, file_status *status) {
+  // O_NONBLOCK keeps a FIFO or a device from blocking the open; what is
+  // opened is refused unless it is a regular file, on which the flag has no
+  // effect.
+  int fd = open(name, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd == -1)
+    return errno;
+  struct stat st;
+  if (fstat(fd, &st) == -1)
+    return close_keeping(fd, errno);
+  if (!S_ISREG(st.st_mode))
+    return close_keeping(fd, EACCES);
+  fill_status(st, false, status);
+  *h = fd;
+  return 0;
+}
+
+int platform_open_write(const char *name, file_handle *h, file_kind *kind) {
+  // O_NONBLOCK makes a FIFO without a reader fail at once instead of
+  // waiting for one; it is taken off again for anything but a regular file.
+  int fd = open(name, O_WRONLY | O_CREAT | O_TRUNC | O_NONBLOCK | O_NOCTTY |
+                          O_CLOEXEC,
+                0666);
+  if (fd == -1)
+    return errno == EISDIR ? EACCES : errno;
+  struct stat st;
+  if (fstat(fd, &st) == -1)
+    return close_keeping(fd, errno);
+  if (!S_ISREG(st.st_mode) && fcntl(fd, F_SETFL, 0) == -1)
+    return close_keeping(fd, errno);
+  *kind = kind_of_mode(st.st_mode);
+  *h = fd;
+  return 0;
+}
+
+int platform_close(file_handle h) {
+  return close(static_cast<int>(h)) == -1 ? errno : 0;
+}
+
+int platform_status(const char *name, file_status *status) {
+  struct stat st;
+  if (stat(name, &st) == -1)
+    return errno;
+  fill_status(st, false, status);
+  return 0;
+}
+
+int platform_remove(const char *name) {
+  return unlink(name) == -1 ? errno : 0;
+}
+
+int platform_opendir(const char *dir, platform_dir **listing) {
+  DIR *d = opendir(*dir == '\0' ? "." : dir);
+  if (d == nullptr)
+    return errno;
+  *listing = new platform_dir{d};
+  return 0;
+}
+
+const char *platform_readdir(platform_dir *listing, file_kind *hint,
+                             bool *is_link) {
+  struct dirent *entry = readdir(listing->dir);
+  if (entry == nullptr)
+    return nullptr;
+  *is_link = entry->d_type == DT_LNK;
+  *hint = kind_of_dirent(entry->d_type);
+  return entry->d_name;
+}
+
+int platform_closedir(platform_dir *listing) {
+  int result = closedir(listing->dir) == -1 ? errno : 0;
+  delete listing;
+  return result;
+}
+
+int platform_entry_status(const char *name, file_kind hint, bool is_link,
+                          file_status *status) {
+  // The listing's entry type spares a status call for what is neither a
+  // link nor of unknown type.
+  if (hint != KIND_UNKNOWN) {
+    status->kind = hint;
+    status->is_link = false;
+    status->id = file_id{0, 0};
+    return 0;
+  }
+  struct stat st;
+  if (!is_link) {
+    if (lstat(name, &st) == -1)
+      return errno;
+    is_link = S_ISLNK(st.st_mode);
+  }
+  if (is_link && stat(name, &st) == -1)
+    return errno;
+  fill_status(st, is_link, status);
+  return 0;
+}
+
+int platform_getcwd(char *buffer, std::size_t size) {
+  return getcwd(buffer, size) == nullptr ? errno : 0;
+}
+
+int platform_chdir(const char *path) {
+  return chdir(path) == -1 ? errno : 0;
+}
+
+void platform_exit(int status) { _exit(status); }
+
+} // namespace morvidex

@@ -1,0 +1,230 @@
+#include "textio/stream.h"
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+
+namespace morvidex {
+
+namespace {
+
+// Removes every CR from p[0..n) in place; returns the new length.
+std::size_t drop_cr(unsigned char *p, std::size_t n) {
+  unsigned char *end = p + n;
+  auto *out = static_cast<unsigned char *>(std::memchr(p, CR, n));
+  if (out == nullptr)
+    return n;
+  const unsigned char *in = out + 1;
+  while (in < end) {
+    auto *cr = static_cast<const unsigned char *>(
+        std::memchr(in, CR, static_cast<std::size_t>(end - in)));
+    const unsigned char *stop = cr != nullptr ? cr : end;
+    std::size_t run = static_cast<std::size_t>(stop - in);
+    std::memmove(out, in, run);
+    out += run;
+    in = stop + 1;
+  }
+  return static_cast<std::size_t>(out - p);
+}
+
+// Hands the stored characters to the platform.  The buffer counts as empty
+// afterwards whether or not the write succeeds.
+int write_out(text_stream *stream) {
+  std::size_t n = stream->count;
+  stream->count = 0;
+  int code = text_write(stream->handle, stream->buffer, n, stream->staging,
+                        stream->staging_size);
+  if (code == 0)
+    return 0;
+  stream->error = true;
+  stream->code = code;
+  return -1;
+}
+
+// Gives an opened handle its buffer.  A write stream on a regular file gets
+// a staging area that holds its whole buffer expanded, so that a write-out
+// is one platform call.
+text_stream *make_stream(file_handle handle, bool writing, file_kind kind) {
+  auto *stream = new (std::nothrow) text_stream{};
+  if (stream == nullptr)
+    return nullptr;
+  bool regular = kind == KIND_REGULAR;
+  std::size_t size = regular ? FILE_BLOCK : DEVICE_BLOCK;
+  std::size_t staging = 0;
+  if (writing)
+    staging = regular ? 2 * size : STAGING_SIZE;
+  stream->buffer = new (std::nothrow) unsigned char[size + staging];
+  if (stream->buffer == nullptr) {
+    delete stream;
+    return nullptr;
+  }
+  stream->size = size;
+  stream->staging = stream->buffer + size;
+  stream->staging_size = staging;
+  stream->handle = handle;
+  stream->writing = writing;
+  stream->line_buffered = kind == KIND_CHAR_DEVICE;
+  stream->regular = regular;
+  return stream;
+}
+
+} // namespace
+
+text_stream *fopen(const char *name, const char *mode, int *code) {
+  bool writing = mode[0] == 'w';
+  file_handle handle = NO_HANDLE;
+  file_status status{};
+  *code = writing ? platform_open_write(name, &handle, &status.kind)
+                  : platform_open_read(name, &handle, &status);
+  if (*code != 0)
+    return nullptr;
+  text_stream *stream = make_stream(handle, writing, status.kind);
+  if (stream == nullptr) {
+    // Out of memory: the file is closed again, a new target left empty.
+    platform_close(handle);
+    return nullptr;
+  }
+  stream->id = status.id;
+  return stream;
+}
+
+int fclose(text_stream *stream, int *code) {
+  int result = 0;
+  *code = 0;
+  if (stream->writing && stream->count > 0 && write_out(stream) != 0) {
+    result = -1;
+    *code = stream->code;
+  }
+  int closed = platform_close(stream->handle);
+  if (closed != 0 && result == 0) {
+    result = -1;
+    *code = closed;
+  }
+  delete[] stream->buffer;
+  delete stream;
+  return result;
+}
+
+int fgetc_refill(text_stream *stream) {
+  if (stream->writing || stream->error) {
+    stream->error = true;
+    return -1;
+  }
+  int code = 0;
+  long n = text_read(stream->handle, stream->buffer, stream->size,
+                     &stream->marker_seen, &code);
+  stream->next = 0;
+  stream->end = n > 0 ? static_cast<std::size_t>(n) : 0;
+  if (n > 0) {
+    stream->eof = false;
+    return stream->buffer[stream->next++];
+  }
+  if (n == 0) {
+    stream->eof = true;
+  } else {
+    stream->error = true;
+    stream->code = code;
+  }
+  return -1;
+}
+
+int fputc_flush(int c, text_stream *stream) {
+  if (!stream->writing || stream->error) {
+    stream->error = true;
+    return -1;
+  }
+  if (stream->count == stream->size && write_out(stream) != 0)
+    return -1;
+  stream->room = stream->size;
+  unsigned char b = static_cast<unsigned char>(c);
+  stream->buffer[stream->count++] = b;
+  return stream->line_buffered ? put_line_end(stream, b) : b;
+}
+
+int put_line_end(text_stream *stream, unsigned char c) {
+  if ((c == LF || c == CR) && write_out(stream) != 0)
+    return -1;
+  return c;
+}
+
+void copy_mapped(text_stream *source, text_stream *target, letter_case to) {
+  while (!source->eof && !source->error) {
+    std::size_t unread = source->end - source->next;
+    std::size_t room = target->room - target->count;
+    if (unread > 0 && room > 0 && !target->line_buffered) {
+      std::size_t n = std::min(unread, room);
+      map_run(to, target->buffer + target->count,
+              source->buffer + source->next, n);
+      source->next += n;
+      target->count += n;
+      continue;
+    }
+    // A refill, the first character, a full buffer or a line-buffered
+    // device: one character through the ordinary path.
+    int c = fgetc(source);
+    if (source->eof || source->error)
+      return;
+    if (fputc(to == TO_LOWER ? tolower(c) : toupper(c), target) == -1)
+      return;
+  }
+}
+
+long text_read(file_handle h, unsigned char *data, std::size_t n,
+               bool *marker_seen, int *code) {
+  for (;;) {
+    if (*marker_seen)
+      return 0;
+    std::size_t got = 0;
+    *code = platform_read(h, data, n, &got);
+    if (*code != 0)
+      return -1;
+    if (got == 0)
+      return 0;
+    auto *marker = static_cast<unsigned char *>(
+        std::memchr(data, EOF_MARKER, got));
+    if (marker != nullptr) {
+      *marker_seen = true;
+      got = static_cast<std::size_t>(marker - data);
+    }
+    got = drop_cr(data, got);
+    // A block of nothing but CRs delivers nothing: read on.
+    if (got > 0 || *marker_seen)
+      return static_cast<long>(got);
+  }
+}
+
+int text_write(file_handle h, const unsigned char *data, std::size_t n,
+               unsigned char *staging, std::size_t staging_size) {
+  std::size_t used = 0;
+  while (n > 0) {
+    std::size_t span = std::min(n, staging_size - used);
+    auto *lf = static_cast<const unsigned char *>(std::memchr(data, LF, span));
+    std::size_t run = lf != nullptr ? static_cast<std::size_t>(lf - data) : span;
+    std::memcpy(staging + used, data, run);
+    used += run;
+    data += run;
+    n -= run;
+    if (lf != nullptr) {
+      // A CR LF that no longer fits waits for the next area.
+      if (staging_size - used < 2) {
+        int code = platform_write(h, staging, used);
+        if (code != 0)
+          return code;
+        used = 0;
+      }
+      staging[used++] = CR;
+      staging[used++] = LF;
+      data++;
+      n--;
+    }
+    if (used == staging_size) {
+      int code = platform_write(h, staging, used);
+      if (code != 0)
+        return code;
+      used = 0;
+    }
+  }
+  return used > 0 ? platform_write(h, staging, used) : 0;
+}
+
+} // namespace morvidex

@@ -1,0 +1,103 @@
+// Buffered text streams over platform file handles, with the DOS text
+// convention applied by the program itself on every platform: reading
+// drops every CR and ends the data at the first 0x1A; writing turns every
+// LF into CR LF.  The operations have the interfaces of their standard
+// library namesakes, except that a failure keeps the platform's error code
+// for the caller to report.
+#ifndef MORVIDEX_TEXTIO_STREAM_H
+#define MORVIDEX_TEXTIO_STREAM_H
+
+#include <cstddef>
+
+#include "platform/platform.h"
+#include "textio/case_map.h"
+
+namespace morvidex {
+
+// A stream on a regular file moves data in blocks of this size; one on a
+// device or other special file keeps the classic 512 bytes.
+constexpr std::size_t FILE_BLOCK = 64 * 1024;
+constexpr std::size_t DEVICE_BLOCK = 512;
+
+// Bytes handed to the platform per call when a small buffer is written out.
+constexpr std::size_t STAGING_SIZE = 128;
+
+constexpr unsigned char CR = 0x0D;
+constexpr unsigned char LF = 0x0A;
+constexpr unsigned char EOF_MARKER = 0x1A;
+
+struct text_stream {
+  unsigned char *buffer;
+  std::size_t size;     // characters the buffer holds when full
+  std::size_t next;     // reading: next unread byte
+  std::size_t end;      // reading: end of the unread bytes
+  std::size_t count;    // writing: characters stored
+  std::size_t room;     // writing: 0 until the first character is stored
+  unsigned char *staging; // writing: where LF becomes CR LF on write-out
+  std::size_t staging_size;
+  file_handle handle;
+  file_id id;           // reading: the file's identity
+  bool writing;
+  bool eof;             // a refill found no more data
+  bool error;           // a read or write failed; kept until closed
+  bool marker_seen;     // 0x1A met: the handle delivers nothing more
+  bool line_buffered;   // a character device: CR and LF write out at once
+  bool regular;         // a regular file, not a device
+  int code;             // the platform's code for the last failure
+};
+
+// Opens name with mode "rt" (an existing regular file) or "wt" (created or
+// truncated).  Returns nullptr on failure with the platform's code in
+// *code, or 0 there when memory ran out.
+text_stream *fopen(const char *name, const char *mode, int *code);
+
+// Writes out what is buffered and releases the stream, also when the write
+// fails.  Returns 0, or -1 with the platform's code in *code.
+int fclose(text_stream *stream, int *code);
+
+int fgetc_refill(text_stream *stream);
+int fputc_flush(int c, text_stream *stream);
+int put_line_end(text_stream *stream, unsigned char c);
+
+// The next byte of data, 0 to 255, or -1 at the end of the data or on a
+// read failure (feof and ferror tell which).  Only a refill costs a call.
+inline int fgetc(text_stream *stream) {
+  if (stream->next < stream->end)
+    return stream->buffer[stream->next++];
+  return fgetc_refill(stream);
+}
+
+// Stores the low 8 bits of c; returns them, or -1 when the stream refuses
+// the character or a write-out fails.  A line feed alone never writes.
+inline int fputc(int c, text_stream *stream) {
+  if (stream->count < stream->room) {
+    unsigned char b = static_cast<unsigned char>(c);
+    stream->buffer[stream->count++] = b;
+    return stream->line_buffered ? put_line_end(stream, b) : b;
+  }
+  return fputc_flush(c, stream);
+}
+
+inline int feof(const text_stream *stream) { return stream->eof; }
+inline int ferror(const text_stream *stream) { return stream->error; }
+
+// Copies the rest of source into target through the case mapping, exactly
+// as a loop of fgetc, feof/ferror tests, mapping and fputc would, but a
+// whole run of bytes at a time.  It stops at the end of the data, at a
+// read failure and at the first refused character.
+void copy_mapped(text_stream *source, text_stream *target, letter_case to);
+
+// Reads up to n bytes of text data: CRs removed, nothing from the first
+// 0x1A on.  Returns the count, 0 at the end, -1 on failure (*code set).
+long text_read(file_handle h, unsigned char *data, std::size_t n,
+               bool *marker_seen, int *code);
+
+// Writes n bytes with every LF expanded to CR LF, through a staging area of
+// staging_size bytes (at least 2), one platform call per full area.
+// Returns 0 or the platform's code.
+int text_write(file_handle h, const unsigned char *data, std::size_t n,
+               unsigned char *staging, std::size_t staging_size);
+
+} // namespace morvidex
+
+#endif

@@ -1,0 +1,39 @@
+// Conversion of one file into its lower- or upper-case sibling, and the
+// directory walks that find the files to convert.
+#ifndef MORVIDEX_TRANSLATE_TRANSLATE_H
+#define MORVIDEX_TRANSLATE_TRANSLATE_H
+
+#include <string>
+
+namespace morvidex {
+
+// The case mode chosen on the command line.  MODE_NONE converts exactly
+// like MODE_LOWER.
+constexpr int MODE_NONE = 0;
+constexpr int MODE_LOWER = 1;
+constexpr int MODE_UPPER = 2;
+
+// The sibling's name: path up to its first "." anywhere, then ".up" for
+// MODE_UPPER or ".lo" otherwise.
+std::string output_name(const char *path, int case_mode);
+
+// Converts path into its sibling and prints the progress line, or reports
+// why it could not on standard error.  The source is never changed, and a
+// target that could not be written whole is removed.
+void translate_file(const char *path, int case_mode);
+
+// Whether a walk converts the file called name: not the program's own
+// file, not a sibling written by a conversion, and, with a pattern, only
+// when the pattern is "*" followed by the name's whole extension.
+bool is_eligible(const char *name, const char *pattern);
+
+// Converts the eligible files of dir, and with recurse those of every
+// directory below it, each beside its source.  Ends the process with
+// status 1 when a directory cannot be listed or the current directory
+// cannot be read.
+void translate_directory(const char *dir, int recurse, int case_mode,
+                         const char *pattern);
+
+} // namespace morvidex
+
+#endif

@@ -1,0 +1,105 @@
+#include <cstring>
+
+#include "cli/console.h"
+#include "cli/diagnostics.h"
+#include "platform/platform.h"
+#include "textio/stream.h"
+#include "translate/translate.h"
+
+namespace morvidex {
+
+namespace {
+
+const char LABEL_OPEN_INPUT[] = "Can't open input file.";
+const char LABEL_OPEN_OUTPUT[] = "Can't open output file.";
+const char LABEL_READ_INPUT[] = "Can't read input file.";
+const char LABEL_WRITE_OUTPUT[] = "Can't write output file.";
+const char PROGRESS_LINE[] = "Translate file '%s' to file '%s'\n";
+
+const char SUFFIX_LOWER[] = ".lo";
+const char SUFFIX_UPPER[] = ".up";
+
+// An open failure for want of memory carries no code and leaves the error
+// number as it was.
+void report(const char *label, int code) {
+  if (code != 0)
+    set_error_from_code(code);
+  print_diagnostic(label);
+}
+
+// Whether name already leads to the open source (the same name, a hard
+// link or a symbolic link): opening it for writing would truncate the
+// source before a byte of it is read.
+bool names_source(const text_stream *source, const char *name) {
+  file_status status{};
+  if (platform_status(name, &status) != 0)
+    return false;
+  return status.id.device == source->id.device &&
+         status.id.index == source->id.index;
+}
+
+text_stream *open_target(const text_stream *source, const char *name) {
+  if (names_source(source, name)) {
+    error_number = ERROR_EXISTS;
+    print_diagnostic(LABEL_OPEN_OUTPUT);
+    return nullptr;
+  }
+  int code = 0;
+  text_stream *target = fopen(name, "wt", &code);
+  if (target == nullptr)
+    report(LABEL_OPEN_OUTPUT, code);
+  return target;
+}
+
+// Closes both streams.  A copy that did not complete is never reported as
+// done: its target is removed (unless it is a device) and the failure is
+// reported instead of the progress line.
+void finish(const char *path, const char *name, text_stream *source,
+            text_stream *target) {
+  bool read_failed = ferror(source) != 0;
+  bool write_failed = ferror(target) != 0;
+  int code = read_failed ? source->code : target->code;
+  bool regular = target->regular;
+  int close_code = 0;
+  if (fclose(target, &close_code) != 0 && !read_failed && !write_failed) {
+    write_failed = true;
+    code = close_code;
+  }
+  fclose(source, &close_code);
+  if (read_failed || write_failed) {
+    if (regular)
+      platform_remove(name);
+    report(read_failed ? LABEL_READ_INPUT : LABEL_WRITE_OUTPUT, code);
+    return;
+  }
+  printf(PROGRESS_LINE, path, name);
+}
+
+} // namespace
+
+std::string output_name(const char *path, int case_mode) {
+  const char *dot = std::strchr(path, '.');
+  std::string name(path, dot != nullptr ? static_cast<std::size_t>(dot - path)
+                                        : std::strlen(path));
+  name += case_mode == MODE_UPPER ? SUFFIX_UPPER : SUFFIX_LOWER;
+  return name;
+}
+
+void translate_file(const char *path, int case_mode) {
+  int code = 0;
+  text_stream *source = fopen(path, "rt", &code);
+  if (source == nullptr) {
+    report(LABEL_OPEN_INPUT, code);
+    return;
+  }
+  std::string name = output_name(path, case_mode);
+  text_stream *target = open_target(source, name.c_str());
+  if (target == nullptr) {
+    fclose(source, &code);
+    return;
+  }
+  copy_mapped(source, target, case_mode == MODE_UPPER ? TO_UPPER : TO_LOWER);
+  finish(path, name.c_str(), source, target);
+}
+
+} // namespace morvidex
