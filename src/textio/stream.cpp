@@ -4,6 +4,10 @@
 #include <cstring>
 #include <new>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace morvidex {
 
 namespace {
@@ -66,6 +70,82 @@ text_stream *make_stream(file_handle handle, bool writing, file_kind kind) {
   stream->line_buffered = kind == KIND_CHAR_DEVICE;
   stream->regular = regular;
   return stream;
+}
+
+// Bytes a vector step of convert_text takes at a time.
+constexpr std::size_t CHUNK = 16;
+
+// The written form of n bytes of raw text, one byte at a time.
+std::size_t convert_bytes(unsigned char *dst, const unsigned char *src,
+                          std::size_t n, letter_case to) {
+  std::size_t out = 0;
+  for (std::size_t i = 0; i < n; i++) {
+    unsigned char b = src[i];
+    if (b == CR)
+      continue;
+    if (b == LF)
+      dst[out++] = CR;
+    dst[out++] = static_cast<unsigned char>(to == TO_LOWER ? tolower(b)
+                                                           : toupper(b));
+  }
+  return out;
+}
+
+// Moves the text data the source already holds into the target, a run at
+// a time while the target has room; false when the target refuses.
+bool move_unread(text_stream *source, text_stream *target, letter_case to) {
+  while (source->next < source->end) {
+    std::size_t room = target->room - target->count;
+    if (room == 0 || target->line_buffered) {
+      int c = source->buffer[source->next++];
+      if (fputc(to == TO_LOWER ? tolower(c) : toupper(c), target) == -1)
+        return false;
+      continue;
+    }
+    std::size_t n = std::min(source->end - source->next, room);
+    map_run(to, target->buffer + target->count, source->buffer + source->next,
+            n);
+    source->next += n;
+    target->count += n;
+  }
+  return true;
+}
+
+// The rest of the copy into a regular file, with the target's buffer
+// empty: each raw block read is converted straight into the target's
+// staging area and written, one read and one write per block, with the
+// same data, indications and failures as a refill and write-out give.
+void convert_blocks(text_stream *source, text_stream *target,
+                    letter_case to) {
+  for (;;) {
+    std::size_t got = 0;
+    int code = source->marker_seen
+                   ? 0
+                   : platform_read(source->handle, source->buffer,
+                                   source->size, &got);
+    if (code != 0) {
+      source->error = true;
+      source->code = code;
+      return;
+    }
+    if (got == 0) {
+      source->eof = true;
+      return;
+    }
+    auto *marker = static_cast<unsigned char *>(
+        std::memchr(source->buffer, EOF_MARKER, got));
+    if (marker != nullptr) {
+      source->marker_seen = true;
+      got = static_cast<std::size_t>(marker - source->buffer);
+    }
+    std::size_t n = convert_text(target->staging, source->buffer, got, to);
+    code = n > 0 ? platform_write(target->handle, target->staging, n) : 0;
+    if (code != 0) {
+      target->error = true;
+      target->code = code;
+      return;
+    }
+  }
 }
 
 } // namespace
@@ -149,24 +229,54 @@ int put_line_end(text_stream *stream, unsigned char c) {
 
 void copy_mapped(text_stream *source, text_stream *target, letter_case to) {
   while (!source->eof && !source->error) {
-    std::size_t unread = source->end - source->next;
-    std::size_t room = target->room - target->count;
-    if (unread > 0 && room > 0 && !target->line_buffered) {
-      std::size_t n = std::min(unread, room);
-      map_run(to, target->buffer + target->count,
-              source->buffer + source->next, n);
-      source->next += n;
-      target->count += n;
-      continue;
+    if (!move_unread(source, target, to))
+      return;
+    if (target->regular) {
+      if (target->count == 0 || write_out(target) == 0)
+        convert_blocks(source, target, to);
+      return;
     }
-    // A refill, the first character, a full buffer or a line-buffered
-    // device: one character through the ordinary path.
+    // A device: refill through the ordinary path, one character at a time.
     int c = fgetc(source);
     if (source->eof || source->error)
       return;
     if (fputc(to == TO_LOWER ? tolower(c) : toupper(c), target) == -1)
       return;
   }
+}
+
+std::size_t convert_text(unsigned char *dst, const unsigned char *src,
+                         std::size_t n, letter_case to) {
+  std::size_t done = 0;
+  std::size_t out = 0;
+#if defined(__SSE2__)
+  // A chunk in which every CR is directly followed by an LF and every LF
+  // directly preceded by a CR comes out as it went in, letters mapped: the
+  // CR is dropped and the LF written as CR LF.  Any other chunk, and the
+  // tail, go byte by byte.
+  const __m128i cr = _mm_set1_epi8(static_cast<char>(CR));
+  const __m128i lf = _mm_set1_epi8(static_cast<char>(LF));
+  const __m128i shift = _mm_set1_epi8(static_cast<char>(
+      to == TO_LOWER ? 0x80 - 'A' : 0x80 - 'a'));
+  const __m128i limit = _mm_set1_epi8(static_cast<char>(0x80 + 26));
+  const __m128i case_bit = _mm_set1_epi8(0x20);
+  for (; done + CHUNK <= n; done += CHUNK) {
+    __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(src + done));
+    unsigned crs = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, cr)));
+    unsigned lfs = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, lf)));
+    if ((crs << 1) != lfs) {
+      out += convert_bytes(dst + out, src + done, CHUNK, to);
+      continue;
+    }
+    // Letters land below the signed limit after the shift; their case bit
+    // flips.
+    __m128i letters = _mm_cmplt_epi8(_mm_add_epi8(v, shift), limit);
+    v = _mm_xor_si128(v, _mm_and_si128(letters, case_bit));
+    _mm_storeu_si128(reinterpret_cast<__m128i *>(dst + out), v);
+    out += CHUNK;
+  }
+#endif
+  return out + convert_bytes(dst + out, src + done, n - done, to);
 }
 
 long text_read(file_handle h, unsigned char *data, std::size_t n,

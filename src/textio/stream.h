@@ -87,6 +87,12 @@ inline int ferror(const text_stream *stream) { return stream->error; }
 // read failure and at the first refused character.
 void copy_mapped(text_stream *source, text_stream *target, letter_case to);
 
+// Converts n raw bytes (no 0x1A among them) to the form they are written
+// in: CRs dropped, letters mapped, each LF written as CR LF.  dst needs
+// room for 2n bytes.  Returns the count written.
+std::size_t convert_text(unsigned char *dst, const unsigned char *src,
+                         std::size_t n, letter_case to);
+
 // Reads up to n bytes of text data: CRs removed, nothing from the first
 // 0x1A on.  Returns the count, 0 at the end, -1 on failure (*code set).
 long text_read(file_handle h, unsigned char *data, std::size_t n,
