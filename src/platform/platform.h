@@ -41,6 +41,7 @@ struct file_status {
   file_kind kind;
   bool is_link; // the name itself is a symbolic link
   file_id id;
+  unsigned long long size; // bytes in a regular file
 };
 
 struct platform_dir; // an open directory listing

@@ -34,6 +34,7 @@ void fill_status(const struct stat &st, bool is_link, file_status *status) {
   status->is_link = is_link;
   status->id.device = st.st_dev;
   status->id.index = st.st_ino;
+  status->size = static_cast<unsigned long long>(st.st_size);
 }
 
 file_kind kind_of_dirent(unsigned char type) {
@@ -188,6 +189,7 @@ int platform_entry_status(const char *name, file_kind hint, bool is_link,
     status->kind = hint;
     status->is_link = false;
     status->id = file_id{0, 0};
+    status->size = 0;
     return 0;
   }
   struct stat st;

@@ -132,6 +132,10 @@ void convert_blocks(text_stream *source, text_stream *target,
       source->eof = true;
       return;
     }
+    // A short read that reaches the size the file had when it was opened
+    // is its end: the read that would only say so is spared.
+    bool at_end = got < source->size && got >= source->unread_size;
+    source->unread_size -= std::min<unsigned long long>(got, source->unread_size);
     auto *marker = static_cast<unsigned char *>(
         std::memchr(source->buffer, EOF_MARKER, got));
     if (marker != nullptr) {
@@ -143,6 +147,10 @@ void convert_blocks(text_stream *source, text_stream *target,
     if (code != 0) {
       target->error = true;
       target->code = code;
+      return;
+    }
+    if (at_end || source->marker_seen) {
+      source->eof = true;
       return;
     }
   }
@@ -165,6 +173,7 @@ text_stream *fopen(const char *name, const char *mode, int *code) {
     return nullptr;
   }
   stream->id = status.id;
+  stream->unread_size = status.size;
   return stream;
 }
 

@@ -37,6 +37,7 @@ struct text_stream {
   std::size_t staging_size;
   file_handle handle;
   file_id id;           // reading: the file's identity
+  unsigned long long unread_size; // reading: bytes not yet read, as of open
   bool writing;
   bool eof;             // a refill found no more data
   bool error;           // a read or write failed; kept until closed
