@@ -8,8 +8,8 @@ namespace morvidex {
 
 namespace {
 
-console_stream standard_output = {STD_OUTPUT, false, 0, {}};
-console_stream standard_error = {STD_ERROR, false, 0, {}};
+console_stream standard_output = {NO_HANDLE, false, 0, {}};
+console_stream standard_error = {NO_HANDLE, false, 0, {}};
 
 // A write to the console that fails is not reported and changes nothing.
 void write_text(file_handle handle, const unsigned char *data, std::size_t n) {
@@ -38,6 +38,8 @@ void put_bytes(piece *p, const char *s, std::size_t n) {
 
 void start_console() {
   platform_start();
+  standard_output.handle = platform_std_handle(STD_OUTPUT);
+  standard_error.handle = platform_std_handle(STD_ERROR);
   standard_output.buffered = platform_std_kind(STD_OUTPUT) != KIND_CHAR_DEVICE;
 }
 

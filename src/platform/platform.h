@@ -51,7 +51,9 @@ struct platform_dir; // an open directory listing
 // failed write instead of a killed process.
 void platform_start();
 
-// The kind of a standard handle (a character device is unbuffered).
+// The handle of a standard stream, and what it is (a character device
+// makes standard output unbuffered).
+file_handle platform_std_handle(std_stream which);
 file_kind platform_std_kind(std_stream which);
 
 // Writes all n bytes, retrying short writes; a failure stops it.

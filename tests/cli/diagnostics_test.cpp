@@ -7,6 +7,8 @@
 #include <string>
 #include <unistd.h>
 
+#include "cli/console.h"
+
 namespace morvidex {
 namespace {
 
@@ -56,6 +58,7 @@ std::string diagnostic_for(const char *label, int number) {
   std::FILE *capture = std::tmpfile();
   int saved = dup(2);
   dup2(fileno(capture), 2);
+  start_console();
   error_number = number;
   print_diagnostic(label);
   dup2(saved, 2);
