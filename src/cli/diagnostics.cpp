@@ -4,6 +4,7 @@
 #include <cstddef>
 
 #include "cli/console.h"
+#include "platform/platform.h"
 
 namespace morvidex {
 
@@ -78,12 +79,56 @@ const errno_row ERRNO_TABLE[] = {
     {ENOENT, 2},   {EMFILE, 4},   {EACCES, 5},   {EBADF, 6},
     {ENOMEM, 8},   {EFAULT, 14},  {ENODEV, 15},  {EINVAL, 19},
     {E2BIG, 20},   {ENOEXEC, 21}, {EXDEV, 22},   {ENFILE, 23},
-    {ECHILD, 24},  {ENOTTY, 25},  {ETXTBSY, 26}, {EFBIG, 27},
-    {ENOSPC, 28},  {ESPIPE, 29},  {EROFS, 30},   {EMLINK, 31},
-    {EPIPE, 32},   {EDOM, 33},    {ERANGE, 34},  {EEXIST, 35},
-    {EDEADLK, 36}, {EPERM, 37},   {ESRCH, 38},   {EINTR, 39},
-    {EIO, 40},     {ENXIO, 41},   {EAGAIN, 42},  {ENOTBLK, 43},
-    {EBUSY, 44},   {ENOTDIR, 45}, {EISDIR, 46},  {ENAMETOOLONG, 48},
+    {ECHILD, 24},  {ENOTTY, 25},  {EFBIG, 27},   {ENOSPC, 28},
+    {ESPIPE, 29},  {EROFS, 30},   {EMLINK, 31},  {EPIPE, 32},
+    {EDOM, 33},    {ERANGE, 34},  {EEXIST, 35},  {EDEADLK, 36},
+    {EPERM, 37},   {ESRCH, 38},   {EINTR, 39},   {EIO, 40},
+    {ENXIO, 41},   {EAGAIN, 42},  {EBUSY, 44},   {ENOTDIR, 45},
+    {EISDIR, 46},  {ENAMETOOLONG, 48},
+// Not every C library names these two.
+#ifdef ETXTBSY
+    {ETXTBSY, 26},
+#endif
+#ifdef ENOTBLK
+    {ENOTBLK, 43},
+#endif
+};
+
+// Win32 error codes 0 to 298 and their error numbers; every code not
+// named by a row of its own counts as an invalid argument.
+constexpr unsigned WIN32_CODE_COUNT = 299;
+constexpr unsigned WIN32_CODE_ABOVE_TABLE = 1;
+const unsigned char WIN32_TABLE[WIN32_CODE_COUNT] = {
+     0, 19,  2,  2,  4,  5,  6,  8,  8,  8, // 0-9
+    20, 21,  5, 19, 14,  5,  5, 17,  2, 30, // 10-19
+    41, 44, 40, 40, 40, 40, 40, 41, 44, 40, // 20-29
+    40, 40,  5,  5, 41, 23, 23, 14, 14, 14, // 30-39
+    14, 14, 14, 14, 14, 14, 14, 14, 14, 14, // 40-49
+    15, 44, 35,  2, 44, 15, 42, 40, 40, 40, // 50-59
+    19, 27, 28,  2,  2,  5, 15,  2, 23, 40, // 60-69
+    42, 19, 42, 14, 14, 14, 14, 14, 14, 14, // 70-79
+    35, 14, 28, 40, 23, 35, 37, 19, 40, 42, // 80-89
+    19, 19, 19, 19, 19, 19, 19, 19, 19, 44, // 90-99
+    42, 42, 19, 19, 19, 19, 19, 22, 42, 32, // 100-109
+     2, 19, 28,  4,  6, 14, 19, 19, 19, 19, // 110-119
+    19, 19, 19,  2, 19, 19, 19, 38, 24, 24, // 120-129
+    19, 19, 29, 19, 19, 19, 19, 19, 19, 19, // 130-139
+    19, 19, 42, 19, 19,  5, 19, 19, 19, 19, // 140-149
+    19, 19, 19, 19, 19, 19, 19, 19,  5, 19, // 150-159
+    19, 19, 19, 19, 19, 19, 19,  5, 19, 19, // 160-169
+    19, 19, 19, 19, 19, 19, 19, 19, 19, 19, // 170-179
+    19, 19, 19, 35, 24, 19, 19, 19, 19, 19, // 180-189
+    19, 19, 19, 19, 19, 19, 19, 19, 19, 19, // 190-199
+    19, 19, 19, 19, 19, 19, 48, 19, 19, 19, // 200-209
+    19, 19, 19, 19, 19, 19, 19, 19, 19, 19, // 210-219
+    19, 19, 19, 19, 19, 19, 19, 19, 19, 19, // 220-229
+    32, 42, 19, 32, 19, 19, 19, 19, 19, 19, // 230-239
+    19, 19, 19, 19, 19, 19, 19, 19, 19, 19, // 240-249
+    19, 19, 19, 19, 19, 19, 19, 19, 19, 19, // 250-259
+    19, 19, 19, 19, 19, 19, 19, 19, 19, 19, // 260-269
+    19, 19, 19, 19, 19, 19, 19, 19, 19, 19, // 270-279
+    19, 19, 19, 19, 19, 19, 19, 19, 19, 19, // 280-289
+    19, 19, 19, 19, 19, 19, 19, 19, 19, // 290-298
 };
 
 } // namespace
@@ -94,7 +139,7 @@ const char *error_text(int number) {
   return error_texts[number];
 }
 
-int error_from_code(int code) {
+int error_from_errno(int code) {
   if (code == 0)
     return 0;
   for (const errno_row &row : ERRNO_TABLE) {
@@ -102,6 +147,19 @@ int error_from_code(int code) {
       return row.number;
   }
   return ERROR_INVALID;
+}
+
+int error_from_win32(unsigned long code) {
+  code &= 0xFFFF;
+  if (code >= WIN32_CODE_COUNT)
+    code = WIN32_CODE_ABOVE_TABLE;
+  return WIN32_TABLE[code];
+}
+
+int error_from_code(int code) {
+  if (PLATFORM_ERROR_CODES == CODES_WIN32)
+    return error_from_win32(static_cast<unsigned long>(code));
+  return error_from_errno(code);
 }
 
 void set_error_from_code(int code) { error_number = error_from_code(code); }

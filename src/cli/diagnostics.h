@@ -20,7 +20,14 @@ extern const char *const error_texts[ERROR_COUNT];
 // The text of an error number; "Unknown error" outside 0 to 48.
 const char *error_text(int number);
 
-// The error number of a platform error code (an errno value here).
+// The error number of a system condition (an errno value).
+int error_from_errno(int code);
+
+// The error number of a Win32 error code: its low 16 bits, a code above
+// 298 counting as 1.
+int error_from_win32(unsigned long code);
+
+// The error number of a platform error code, by the platform's numbering.
 int error_from_code(int code);
 
 // Stores the error number of a platform error code in error_number.

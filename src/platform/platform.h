@@ -46,6 +46,11 @@ struct file_status {
 
 struct platform_dir; // an open directory listing
 
+// How the platform numbers its errors.
+enum error_codes { CODES_ERRNO, CODES_WIN32 };
+
+extern const error_codes PLATFORM_ERROR_CODES;
+
 // Prepares the process: closed standard handles are opened on the null
 // device, and a vanished pipe reader or a file-size limit turns into a
 // failed write instead of a killed process.
@@ -97,6 +102,16 @@ int platform_entry_status(const char *name, file_kind hint, bool is_link,
 int platform_getcwd(char *buffer, std::size_t size);
 
 int platform_chdir(const char *path);
+
+// The whole command line, on a platform that hands it over as one string
+// for the program to split; nullptr where the caller already split it.
+const char *platform_command_line();
+
+// The full path of the program's own file.
+int platform_program_path(char *buffer, std::size_t size);
+
+// Whether c leads a double-byte character in the narrow code page.
+bool platform_is_lead_byte(unsigned char c);
 
 [[noreturn]] void platform_exit(int status);
 

@@ -15,6 +15,8 @@ struct platform_dir {
   DIR *dir;
 };
 
+const error_codes PLATFORM_ERROR_CODES = CODES_ERRNO;
+
 namespace {
 
 const char NULL_DEVICE[] = "/dev/null";
@@ -213,6 +215,20 @@ int platform_getcwd(char *buffer, std::size_t size) {
 int platform_chdir(const char *path) {
   return chdir(path) == -1 ? errno : 0;
 }
+
+// The shell splits the command line; the program receives its words as
+// they are and expands nothing.
+const char *platform_command_line() { return nullptr; }
+
+int platform_program_path(char *buffer, std::size_t size) {
+  ssize_t n = readlink("/proc/self/exe", buffer, size - 1);
+  if (n < 0)
+    return errno;
+  buffer[n] = '\0';
+  return 0;
+}
+
+bool platform_is_lead_byte(unsigned char) { return false; }
 
 void platform_exit(int status) { _exit(status); }
 

@@ -48,7 +48,35 @@ TEST(Diagnostics, SystemErrorsByName) {
   };
   for (const auto &t : cases) {
     SCOPED_TRACE(t.code);
-    EXPECT_EQ(t.number, error_from_code(t.code));
+    EXPECT_EQ(t.number, error_from_errno(t.code));
+  }
+  EXPECT_EQ(2, error_from_code(ENOENT));
+}
+
+// Each row's first and last code, and the codes just outside it.
+TEST(Diagnostics, Win32CodesAtTheEdgesOfTheirRows) {
+  struct {
+    unsigned long code;
+    int number;
+  } const cases[] = {
+      {0, 0},     {1, 19},    {2, 2},     {3, 2},     {4, 4},     {5, 5},
+      {6, 6},     {7, 8},     {9, 8},     {10, 20},   {11, 21},   {13, 19},
+      {14, 14},   {15, 5},    {17, 17},   {18, 2},    {19, 30},   {20, 41},
+      {21, 44},   {22, 40},   {26, 40},   {27, 41},   {28, 44},   {29, 40},
+      {31, 40},   {32, 5},    {34, 41},   {35, 23},   {36, 23},   {37, 14},
+      {49, 14},   {50, 15},   {52, 35},   {56, 42},   {57, 40},   {59, 40},
+      {60, 19},   {61, 27},   {62, 28},   {69, 40},   {71, 19},   {72, 42},
+      {73, 14},   {79, 14},   {80, 35},   {81, 14},   {86, 37},   {87, 19},
+      {88, 40},   {98, 19},   {99, 44},   {107, 22},  {109, 32},  {110, 2},
+      {112, 28},  {113, 4},   {114, 6},   {115, 14},  {116, 19},  {123, 2},
+      {127, 38},  {128, 24},  {132, 29},  {142, 42},  {145, 5},   {158, 5},
+      {167, 5},   {183, 35},  {184, 24},  {206, 48},  {230, 32},  {231, 42},
+      {233, 32},  {267, 19},  {298, 19},  {299, 19},  {0x10002, 2},
+      {0x7FFFFFFF, 19},
+  };
+  for (const auto &t : cases) {
+    SCOPED_TRACE(t.code);
+    EXPECT_EQ(t.number, error_from_win32(t.code));
   }
 }
 

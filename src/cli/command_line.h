@@ -1,0 +1,25 @@
+// The argument vector on a platform that hands the program its command
+// line as one string.
+#ifndef MORVIDEX_CLI_COMMAND_LINE_H
+#define MORVIDEX_CLI_COMMAND_LINE_H
+
+#include <string>
+#include <vector>
+
+namespace morvidex {
+
+// Splits a command line into words.  Blanks and tabs separate words; a
+// double quote opens a stretch, ended by the next double quote or the end
+// of the line, within which blanks and tabs belong to the word; the quotes
+// are dropped, and a word may join quoted and unquoted stretches, so ""
+// alone is an empty word.  A backslash directly followed by a double quote
+// gives a literal quote; every other backslash is an ordinary character.
+// A byte for which is_lead_byte holds takes the next byte with it, so that
+// byte never counts as a blank, a quote or a backslash.  Nothing is
+// expanded.
+std::vector<std::string> split_command_line(const char *line,
+                                            bool (*is_lead_byte)(unsigned char));
+
+} // namespace morvidex
+
+#endif

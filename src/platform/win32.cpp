@@ -1,0 +1,249 @@
+// The Win32 platform layer: file, directory and process services over the
+// Win32 API, each failure given back as the low 16 bits of its
+// GetLastError code.  The C runtime's text mode is never used: the
+// program applies its own text rules to raw handles.
+#include "platform/platform.h"
+
+#include <cstring>
+#include <new>
+#include <windows.h>
+
+namespace morvidex {
+
+struct platform_dir {
+  HANDLE find;
+  WIN32_FIND_DATAA entry;
+  bool pending; // the entry the open fetched has not been returned yet
+};
+
+const error_codes PLATFORM_ERROR_CODES = CODES_WIN32;
+
+namespace {
+
+const char ALL_NAMES[] = "*.*";
+
+// Error codes of the open that the program gives another meaning: a
+// failed open reports "exists" when it creates, "not found" otherwise.
+constexpr int CODE_OPEN_FAILED = ERROR_OPEN_FAILED;
+
+int last_error() { return static_cast<int>(GetLastError() & 0xFFFF); }
+
+HANDLE to_win(file_handle h) { return reinterpret_cast<HANDLE>(h); }
+file_handle from_win(HANDLE h) { return reinterpret_cast<file_handle>(h); }
+
+file_kind kind_of_handle(HANDLE h) {
+  switch (GetFileType(h)) {
+  case FILE_TYPE_DISK:
+    return KIND_REGULAR;
+  case FILE_TYPE_CHAR:
+    return KIND_CHAR_DEVICE;
+  default:
+    return KIND_OTHER;
+  }
+}
+
+void fill_identity(HANDLE h, file_status *status) {
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!GetFileInformationByHandle(h, &info))
+    return;
+  status->id.device = info.dwVolumeSerialNumber;
+  status->id.index =
+      (static_cast<unsigned long long>(info.nFileIndexHigh) << 32) |
+      info.nFileIndexLow;
+  status->size = (static_cast<unsigned long long>(info.nFileSizeHigh) << 32) |
+                 info.nFileSizeLow;
+  if (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+    status->kind = KIND_DIRECTORY;
+}
+
+int close_keeping(HANDLE h, int code) {
+  CloseHandle(h);
+  return code;
+}
+
+} // namespace
+
+void platform_start() {
+  // A missing medium reports an error instead of asking the user.
+  SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
+}
+
+file_handle platform_std_handle(std_stream which) {
+  return from_win(GetStdHandle(which == STD_OUTPUT ? STD_OUTPUT_HANDLE
+                                                   : STD_ERROR_HANDLE));
+}
+
+file_kind platform_std_kind(std_stream which) {
+  return kind_of_handle(to_win(platform_std_handle(which)));
+}
+
+int platform_write(file_handle h, const void *data, std::size_t n) {
+  const char *p = static_cast<const char *>(data);
+  while (n > 0) {
+    DWORD done = 0;
+    if (!WriteFile(to_win(h), p, static_cast<DWORD>(n), &done, nullptr))
+      return last_error();
+    if (done == 0)
+      return ERROR_WRITE_FAULT;
+    p += done;
+    n -= done;
+  }
+  return 0;
+}
+
+int platform_read(file_handle h, void *data, std::size_t n, std::size_t *got) {
+  DWORD done = 0;
+  if (!ReadFile(to_win(h), data, static_cast<DWORD>(n), &done, nullptr)) {
+    int code = last_error();
+    if (code != ERROR_BROKEN_PIPE)
+      return code;
+  }
+  *got = done;
+  return 0;
+}
+
+int platform_open_read(const char *name, file_handle *h, file_status *status) {
+  DWORD attributes = GetFileAttributesA(name);
+  if (attributes == INVALID_FILE_ATTRIBUTES)
+    attributes = 0;
+  HANDLE file = CreateFileA(name, GENERIC_READ,
+                            FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                            OPEN_EXISTING, attributes, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    int code = last_error();
+    return code == CODE_OPEN_FAILED ? ERROR_FILE_NOT_FOUND : code;
+  }
+  // Only disk files are sources: a console or a pipe would block.
+  if (GetFileType(file) != FILE_TYPE_DISK)
+    return close_keeping(file, ERROR_ACCESS_DENIED);
+  *status = file_status{KIND_REGULAR, false, {0, 0}, 0};
+  fill_identity(file, status);
+  if (status->kind != KIND_REGULAR)
+    return close_keeping(file, ERROR_ACCESS_DENIED);
+  *h = from_win(file);
+  return 0;
+}
+
+int platform_open_write(const char *name, file_handle *h, file_kind *kind) {
+  HANDLE file = CreateFileA(name, GENERIC_WRITE,
+                            FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                            CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    int code = last_error();
+    return code == CODE_OPEN_FAILED ? ERROR_FILE_EXISTS : code;
+  }
+  *kind = kind_of_handle(file);
+  *h = from_win(file);
+  return 0;
+}
+
+int platform_close(file_handle h) {
+  return CloseHandle(to_win(h)) ? 0 : last_error();
+}
+
+int platform_status(const char *name, file_status *status) {
+  // Opening the file itself, not reading its directory entry, gives its
+  // identity: names that differ only in case, or hard links, compare equal.
+  HANDLE file = CreateFileA(
+      name, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+      OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (file == INVALID_HANDLE_VALUE)
+    return last_error();
+  *status = file_status{kind_of_handle(file), false, {0, 0}, 0};
+  fill_identity(file, status);
+  CloseHandle(file);
+  return 0;
+}
+
+int platform_remove(const char *name) {
+  return DeleteFileA(name) ? 0 : last_error();
+}
+
+int platform_opendir(const char *dir, platform_dir **listing) {
+  // The search for all names: dir, a backslash unless dir is empty or
+  // already ends in a separator or a drive colon, then "*.*".
+  std::size_t n = std::strlen(dir);
+  char last = n > 0 ? dir[n - 1] : '\0';
+  bool bare = n == 0 || last == ':' || last == '\\' || last == '/';
+  char *search = new (std::nothrow) char[n + sizeof ALL_NAMES + 1];
+  auto *d = new (std::nothrow) platform_dir;
+  if (search == nullptr || d == nullptr) {
+    delete[] search;
+    delete d;
+    return ERROR_NOT_ENOUGH_MEMORY;
+  }
+  std::memcpy(search, dir, n);
+  if (!bare)
+    search[n++] = '\\';
+  std::memcpy(search + n, ALL_NAMES, sizeof ALL_NAMES);
+  d->find = FindFirstFileA(search, &d->entry);
+  int code = d->find == INVALID_HANDLE_VALUE ? last_error() : 0;
+  delete[] search;
+  if (code != 0) {
+    delete d;
+    return code;
+  }
+  d->pending = true;
+  *listing = d;
+  return 0;
+}
+
+const char *platform_readdir(platform_dir *listing, file_kind *hint,
+                             bool *is_link) {
+  if (!listing->pending && !FindNextFileA(listing->find, &listing->entry))
+    return nullptr;
+  listing->pending = false;
+  DWORD attributes = listing->entry.dwFileAttributes;
+  *hint = (attributes & FILE_ATTRIBUTE_DIRECTORY) ? KIND_DIRECTORY
+                                                  : KIND_REGULAR;
+  *is_link = (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+  return listing->entry.cFileName;
+}
+
+int platform_closedir(platform_dir *listing) {
+  int code = FindClose(listing->find) ? 0 : last_error();
+  delete listing;
+  return code;
+}
+
+int platform_entry_status(const char *, file_kind hint, bool is_link,
+                          file_status *status) {
+  // The listing's entry holds the entry's attributes already.
+  *status = file_status{hint, is_link, {0, 0}, 0};
+  return 0;
+}
+
+int platform_getcwd(char *buffer, std::size_t size) {
+  DWORD n = GetCurrentDirectoryA(static_cast<DWORD>(size), buffer);
+  if (n == 0 || n >= size)
+    return ERROR_NOT_ENOUGH_MEMORY;
+  return 0;
+}
+
+int platform_chdir(const char *path) {
+  if (!SetCurrentDirectoryA(path))
+    return last_error();
+  // Record the directory as its drive's current one, as the command
+  // interpreter does, so that "X:" alone finds it again.
+  char current[MAX_PATH];
+  DWORD n = GetCurrentDirectoryA(sizeof current, current);
+  if (n > 1 && n < sizeof current && current[1] == ':') {
+    char variable[] = "=X:";
+    variable[1] = current[0];
+    SetEnvironmentVariableA(variable, current);
+  }
+  return 0;
+}
+
+const char *platform_command_line() { return GetCommandLineA(); }
+
+int platform_program_path(char *buffer, std::size_t size) {
+  DWORD n = GetModuleFileNameA(nullptr, buffer, static_cast<DWORD>(size));
+  return n == 0 || n >= size ? last_error() : 0;
+}
+
+bool platform_is_lead_byte(unsigned char c) { return IsDBCSLeadByte(c) != 0; }
+
+void platform_exit(int status) { ExitProcess(static_cast<UINT>(status)); }
+
+} // namespace morvidex

@@ -1,0 +1,59 @@
+#include "cli/command_line.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace morvidex {
+namespace {
+
+bool no_lead_bytes(unsigned char) { return false; }
+
+// A double-byte code page in which 0x81 to 0x9F lead a pair.
+bool lead_0x81_to_0x9f(unsigned char c) { return c >= 0x81 && c <= 0x9F; }
+
+TEST(CommandLine, WordsQuotesAndBackslashes) {
+  using words = std::vector<std::string>;
+  struct {
+    const char *line;
+    words expected;
+  } const cases[] = {
+      {"", {}},
+      {" \t ", {}},
+      {"morvidex -l a.txt", {"morvidex", "-l", "a.txt"}},
+      {"  p\t-l   x  ", {"p", "-l", "x"}},
+      {"p -l \"my notes.txt\"", {"p", "-l", "my notes.txt"}},
+      {"p a\"b c\"d", {"p", "ab cd"}},
+      {"p \"\"", {"p", ""}},
+      {"p \"\" x", {"p", "", "x"}},
+      {"p \"unended stretch", {"p", "unended stretch"}},
+      {"p a\\\"b", {"p", "a\"b"}},
+      {"p \"a\\\" b\"", {"p", "a\" b"}},
+      {"p dir\\ c:\\x\\", {"p", "dir\\", "c:\\x\\"}},
+      // Only the backslash right before the quote escapes it.
+      {"p dir\\\\\"x y\"", {"p", "dir\\\"x", "y"}},
+      {"p * *.txt ?", {"p", "*", "*.txt", "?"}},
+      {"p a,b;c", {"p", "a,b;c"}},
+  };
+  for (const auto &t : cases) {
+    SCOPED_TRACE(t.line);
+    EXPECT_EQ(t.expected, split_command_line(t.line, no_lead_bytes));
+  }
+}
+
+TEST(CommandLine, LeadByteTakesTheNextByteWithIt) {
+  using words = std::vector<std::string>;
+  EXPECT_EQ((words{"p", "\x81 x", "y"}),
+            split_command_line("p \x81 x y", lead_0x81_to_0x9f));
+  EXPECT_EQ((words{"p", "\x81\"x"}),
+            split_command_line("p \x81\"x", lead_0x81_to_0x9f));
+  // The backslash after a lead byte is its second byte, so the quote
+  // that follows opens a stretch.
+  EXPECT_EQ((words{"p", "\x81\\q r"}),
+            split_command_line("p \x81\\\"q r", lead_0x81_to_0x9f));
+  EXPECT_EQ((words{"p", "\x81"}), split_command_line("p \x81", lead_0x81_to_0x9f));
+}
+
+} // namespace
+} // namespace morvidex
