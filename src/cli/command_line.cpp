@@ -8,8 +8,8 @@ bool is_blank(char c) { return c == ' ' || c == '\t'; }
 
 } // namespace
 
-std::vector<std::string> split_command_line(const char *line,
-                                            bool (*is_lead_byte)(unsigned char)) {
+std::vector<std::string>
+split_command_line(const char *line, bool (*is_lead_byte)(unsigned char)) {
   std::vector<std::string> words;
   const char *p = line;
   for (;;) {

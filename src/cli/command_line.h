@@ -17,8 +17,8 @@ namespace morvidex {
 // A byte for which is_lead_byte holds takes the next byte with it, so that
 // byte never counts as a blank, a quote or a backslash.  Nothing is
 // expanded.
-std::vector<std::string> split_command_line(const char *line,
-                                            bool (*is_lead_byte)(unsigned char));
+std::vector<std::string>
+split_command_line(const char *line, bool (*is_lead_byte)(unsigned char));
 
 } // namespace morvidex
 

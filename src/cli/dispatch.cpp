@@ -39,8 +39,8 @@ struct dispatch_row {
   unsigned operands;   // the first-operand kinds it takes
   action what;
   int recurse;
-  bool with_pattern;   // the first operand is the pattern
-  bool needs_mode;     // does nothing with MODE_NONE
+  bool with_pattern; // the first operand is the pattern
+  bool needs_mode;   // does nothing with MODE_NONE
 };
 
 // The first row whose letters and operand kind fit is taken, so "r" and

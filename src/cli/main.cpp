@@ -53,8 +53,8 @@ std::vector<const char *> arguments(int argc, char **argv,
   return args;
 }
 
-const morvidex::translators TRANSLATORS = {
-    morvidex::translate_file, morvidex::translate_directory, say};
+const morvidex::translators TRANSLATORS = {morvidex::translate_file,
+                                           morvidex::translate_directory, say};
 
 } // namespace
 

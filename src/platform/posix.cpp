@@ -130,9 +130,9 @@ int platform_open_read(const char *name, file_handle *h, file_status *status) {
 int platform_open_write(const char *name, file_handle *h, file_kind *kind) {
   // O_NONBLOCK makes a FIFO without a reader fail at once instead of
   // waiting for one; it is taken off again for anything but a regular file.
-  int fd = open(name, O_WRONLY | O_CREAT | O_TRUNC | O_NONBLOCK | O_NOCTTY |
-                          O_CLOEXEC,
-                0666);
+  int fd = open(
+      name, O_WRONLY | O_CREAT | O_TRUNC | O_NONBLOCK | O_NOCTTY | O_CLOEXEC,
+      0666);
   if (fd == -1)
     return errno == EISDIR ? EACCES : errno;
   struct stat st;
@@ -157,9 +157,7 @@ int platform_status(const char *name, file_status *status) {
   return 0;
 }
 
-int platform_remove(const char *name) {
-  return unlink(name) == -1 ? errno : 0;
-}
+int platform_remove(const char *name) { return unlink(name) == -1 ? errno : 0; }
 
 int platform_opendir(const char *dir, platform_dir **listing) {
   DIR *d = opendir(*dir == '\0' ? "." : dir);
@@ -212,9 +210,7 @@ int platform_getcwd(char *buffer, std::size_t size) {
   return getcwd(buffer, size) == nullptr ? errno : 0;
 }
 
-int platform_chdir(const char *path) {
-  return chdir(path) == -1 ? errno : 0;
-}
+int platform_chdir(const char *path) { return chdir(path) == -1 ? errno : 0; }
 
 // The shell splits the command line; the program receives its words as
 // they are and expands nothing.

@@ -69,8 +69,8 @@ void platform_start() {
 }
 
 file_handle platform_std_handle(std_stream which) {
-  return from_win(GetStdHandle(which == STD_OUTPUT ? STD_OUTPUT_HANDLE
-                                                   : STD_ERROR_HANDLE));
+  return from_win(
+      GetStdHandle(which == STD_OUTPUT ? STD_OUTPUT_HANDLE : STD_ERROR_HANDLE));
 }
 
 file_kind platform_std_kind(std_stream which) {
@@ -106,9 +106,9 @@ int platform_open_read(const char *name, file_handle *h, file_status *status) {
   DWORD attributes = GetFileAttributesA(name);
   if (attributes == INVALID_FILE_ATTRIBUTES)
     attributes = 0;
-  HANDLE file = CreateFileA(name, GENERIC_READ,
-                            FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                            OPEN_EXISTING, attributes, nullptr);
+  HANDLE file =
+      CreateFileA(name, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                  nullptr, OPEN_EXISTING, attributes, nullptr);
   if (file == INVALID_HANDLE_VALUE) {
     int code = last_error();
     return code == CODE_OPEN_FAILED ? ERROR_FILE_NOT_FOUND : code;
@@ -125,9 +125,9 @@ int platform_open_read(const char *name, file_handle *h, file_status *status) {
 }
 
 int platform_open_write(const char *name, file_handle *h, file_kind *kind) {
-  HANDLE file = CreateFileA(name, GENERIC_WRITE,
-                            FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                            CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE file =
+      CreateFileA(name, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                  nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) {
     int code = last_error();
     return code == CODE_OPEN_FAILED ? ERROR_FILE_EXISTS : code;
@@ -194,8 +194,8 @@ const char *platform_readdir(platform_dir *listing, file_kind *hint,
     return nullptr;
   listing->pending = false;
   DWORD attributes = listing->entry.dwFileAttributes;
-  *hint = (attributes & FILE_ATTRIBUTE_DIRECTORY) ? KIND_DIRECTORY
-                                                  : KIND_REGULAR;
+  *hint =
+      (attributes & FILE_ATTRIBUTE_DIRECTORY) ? KIND_DIRECTORY : KIND_REGULAR;
   *is_link = (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
   return listing->entry.cFileName;
 }

@@ -85,8 +85,8 @@ std::size_t convert_bytes(unsigned char *dst, const unsigned char *src,
       continue;
     if (b == LF)
       dst[out++] = CR;
-    dst[out++] = static_cast<unsigned char>(to == TO_LOWER ? tolower(b)
-                                                           : toupper(b));
+    dst[out++] =
+        static_cast<unsigned char>(to == TO_LOWER ? tolower(b) : toupper(b));
   }
   return out;
 }
@@ -115,14 +115,13 @@ bool move_unread(text_stream *source, text_stream *target, letter_case to) {
 // empty: each raw block read is converted straight into the target's
 // staging area and written, one read and one write per block, with the
 // same data, indications and failures as a refill and write-out give.
-void convert_blocks(text_stream *source, text_stream *target,
-                    letter_case to) {
+void convert_blocks(text_stream *source, text_stream *target, letter_case to) {
   for (;;) {
     std::size_t got = 0;
-    int code = source->marker_seen
-                   ? 0
-                   : platform_read(source->handle, source->buffer,
-                                   source->size, &got);
+    int code =
+        source->marker_seen
+            ? 0
+            : platform_read(source->handle, source->buffer, source->size, &got);
     if (code != 0) {
       source->error = true;
       source->code = code;
@@ -135,7 +134,8 @@ void convert_blocks(text_stream *source, text_stream *target,
     // A short read that reaches the size the file had when it was opened
     // is its end: the read that would only say so is spared.
     bool at_end = got < source->size && got >= source->unread_size;
-    source->unread_size -= std::min<unsigned long long>(got, source->unread_size);
+    source->unread_size -=
+        std::min<unsigned long long>(got, source->unread_size);
     auto *marker = static_cast<unsigned char *>(
         std::memchr(source->buffer, EOF_MARKER, got));
     if (marker != nullptr) {
@@ -265,14 +265,16 @@ std::size_t convert_text(unsigned char *dst, const unsigned char *src,
   // tail, go byte by byte.
   const __m128i cr = _mm_set1_epi8(static_cast<char>(CR));
   const __m128i lf = _mm_set1_epi8(static_cast<char>(LF));
-  const __m128i shift = _mm_set1_epi8(static_cast<char>(
-      to == TO_LOWER ? 0x80 - 'A' : 0x80 - 'a'));
+  const __m128i shift = _mm_set1_epi8(
+      static_cast<char>(to == TO_LOWER ? 0x80 - 'A' : 0x80 - 'a'));
   const __m128i limit = _mm_set1_epi8(static_cast<char>(0x80 + 26));
   const __m128i case_bit = _mm_set1_epi8(0x20);
   for (; done + CHUNK <= n; done += CHUNK) {
     __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(src + done));
-    unsigned crs = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, cr)));
-    unsigned lfs = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, lf)));
+    unsigned crs =
+        static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, cr)));
+    unsigned lfs =
+        static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, lf)));
     if ((crs << 1) != lfs) {
       out += convert_bytes(dst + out, src + done, CHUNK, to);
       continue;
@@ -299,8 +301,8 @@ long text_read(file_handle h, unsigned char *data, std::size_t n,
       return -1;
     if (got == 0)
       return 0;
-    auto *marker = static_cast<unsigned char *>(
-        std::memchr(data, EOF_MARKER, got));
+    auto *marker =
+        static_cast<unsigned char *>(std::memchr(data, EOF_MARKER, got));
     if (marker != nullptr) {
       *marker_seen = true;
       got = static_cast<std::size_t>(marker - data);
@@ -318,7 +320,8 @@ int text_write(file_handle h, const unsigned char *data, std::size_t n,
   while (n > 0) {
     std::size_t span = std::min(n, staging_size - used);
     auto *lf = static_cast<const unsigned char *>(std::memchr(data, LF, span));
-    std::size_t run = lf != nullptr ? static_cast<std::size_t>(lf - data) : span;
+    std::size_t run =
+        lf != nullptr ? static_cast<std::size_t>(lf - data) : span;
     std::memcpy(staging + used, data, run);
     used += run;
     data += run;

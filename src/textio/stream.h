@@ -28,23 +28,23 @@ constexpr unsigned char EOF_MARKER = 0x1A;
 
 struct text_stream {
   unsigned char *buffer;
-  std::size_t size;     // characters the buffer holds when full
-  std::size_t next;     // reading: next unread byte
-  std::size_t end;      // reading: end of the unread bytes
-  std::size_t count;    // writing: characters stored
-  std::size_t room;     // writing: 0 until the first character is stored
+  std::size_t size;       // characters the buffer holds when full
+  std::size_t next;       // reading: next unread byte
+  std::size_t end;        // reading: end of the unread bytes
+  std::size_t count;      // writing: characters stored
+  std::size_t room;       // writing: 0 until the first character is stored
   unsigned char *staging; // writing: where LF becomes CR LF on write-out
   std::size_t staging_size;
   file_handle handle;
-  file_id id;           // reading: the file's identity
+  file_id id;                     // reading: the file's identity
   unsigned long long unread_size; // reading: bytes not yet read, as of open
   bool writing;
-  bool eof;             // a refill found no more data
-  bool error;           // a read or write failed; kept until closed
-  bool marker_seen;     // 0x1A met: the handle delivers nothing more
-  bool line_buffered;   // a character device: CR and LF write out at once
-  bool regular;         // a regular file, not a device
-  int code;             // the platform's code for the last failure
+  bool eof;           // a refill found no more data
+  bool error;         // a read or write failed; kept until closed
+  bool marker_seen;   // 0x1A met: the handle delivers nothing more
+  bool line_buffered; // a character device: CR and LF write out at once
+  bool regular;       // a regular file, not a device
+  int code;           // the platform's code for the last failure
 };
 
 // Opens name with mode "rt" (an existing regular file) or "wt" (created or

@@ -52,7 +52,8 @@ TEST(CommandLine, LeadByteTakesTheNextByteWithIt) {
   // that follows opens a stretch.
   EXPECT_EQ((words{"p", "\x81\\q r"}),
             split_command_line("p \x81\\\"q r", lead_0x81_to_0x9f));
-  EXPECT_EQ((words{"p", "\x81"}), split_command_line("p \x81", lead_0x81_to_0x9f));
+  EXPECT_EQ((words{"p", "\x81"}),
+            split_command_line("p \x81", lead_0x81_to_0x9f));
 }
 
 } // namespace

@@ -44,7 +44,7 @@ TEST(Console, UnbufferedWritesEachPieceAtOnce) {
 // written when the next piece (at most 80 bytes) no longer fits in 512.
 TEST(Console, BufferedOutputLeavesInBatchesOfUpTo512) {
   struct {
-    std::size_t line;  // bytes of one line, its LF included
+    std::size_t line; // bytes of one line, its LF included
     int lines;
     std::vector<std::size_t> written_after; // file size after each line
   } const cases[] = {

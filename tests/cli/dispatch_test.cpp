@@ -14,8 +14,8 @@ namespace {
 std::string calls_made;
 
 void record_file(const char *path, int case_mode) {
-  calls_made += "file " + std::string(path) + " " + std::to_string(case_mode) +
-                "\n";
+  calls_made +=
+      "file " + std::string(path) + " " + std::to_string(case_mode) + "\n";
 }
 
 void record_directory(const char *dir, int recurse, int case_mode,
@@ -41,10 +41,11 @@ TEST(Dispatch, UsageWhenTheArgumentsDoNotFit) {
     std::vector<const char *> args;
     bool usage;
   } const cases[] = {
-      {{}, true},          {{"-l"}, true},          {{"-lu", "a"}, true},
-      {{"-ul", "a"}, true}, {{"l", "a"}, true},      {{"", "a"}, true},
-      {{"-l", "a"}, false}, {{"-L", "a"}, false},    {{"-", "a"}, false},
-      {{"-xux", "a"}, false},
+      {{}, true},           {{"-l"}, true},
+      {{"-lu", "a"}, true}, {{"-ul", "a"}, true},
+      {{"l", "a"}, true},   {{"", "a"}, true},
+      {{"-l", "a"}, false}, {{"-L", "a"}, false},
+      {{"-", "a"}, false},  {{"-xux", "a"}, false},
   };
   for (const auto &t : cases) {
     std::vector<const char *> argv = {"morvidex"};

@@ -80,12 +80,31 @@ TEST_F(StreamTest, TextReadDropsCrAndStopsAtTheMarker) {
       {"CR first in a block", "abc\rd", 3, {"abc", "d"}},
       {"block of nothing but CR", "\r\r\r\rxy", 4, {"xy"}},
       {"only CRs", "\r\r\r", 2, {}},
-      {"marker mid-block", std::string("ab\x1a" "cd\n"), 8, {"ab"}},
-      {"marker first", std::string("\x1a" "abc"), 8, {}},
-      {"marker in a later block", std::string("abcde\x1a" "f"), 4, {"abcd", "e"}},
+      {"marker mid-block",
+       std::string("ab\x1a"
+                   "cd\n"),
+       8,
+       {"ab"}},
+      {"marker first",
+       std::string("\x1a"
+                   "abc"),
+       8,
+       {}},
+      {"marker in a later block",
+       std::string("abcde\x1a"
+                   "f"),
+       4,
+       {"abcd", "e"}},
       {"CR before the marker", std::string("a\r\x1a"), 8, {"a"}},
-      {"CR then marker alone", std::string("\r\x1a" "zz"), 4, {}},
-      {"NUL and high bytes", std::string("\0\xff\r", 3), 8, {std::string("\0\xff", 2)}},
+      {"CR then marker alone",
+       std::string("\r\x1a"
+                   "zz"),
+       4,
+       {}},
+      {"NUL and high bytes",
+       std::string("\0\xff\r", 3),
+       8,
+       {std::string("\0\xff", 2)}},
   };
   for (const auto &t : cases) {
     SCOPED_TRACE(t.name);
@@ -115,11 +134,17 @@ TEST_F(StreamTest, TextWriteFillsStagingAreasWithoutSplittingCrLf) {
       {"short", "abc", 128, {"abc"}},
       {"LF", "a\nb", 128, {"a\r\nb"}},
       {"CR and marker unchanged", "\r\x1a", 128, {"\r\x1a"}},
-      {"area exactly full", std::string(126, 'x') + "\n", 128,
+      {"area exactly full",
+       std::string(126, 'x') + "\n",
+       128,
        {std::string(126, 'x') + "\r\n"}},
-      {"CR LF waits for the next area", std::string(127, 'x') + "\n", 128,
+      {"CR LF waits for the next area",
+       std::string(127, 'x') + "\n",
+       128,
        {std::string(127, 'x'), "\r\n"}},
-      {"two areas", std::string(200, 'x'), 128,
+      {"two areas",
+       std::string(200, 'x'),
+       128,
        {std::string(128, 'x'), std::string(72, 'x')}},
       {"smallest area", "\n\n", 2, {"\r\n", "\r\n"}},
   };
@@ -129,9 +154,10 @@ TEST_F(StreamTest, TextWriteFillsStagingAreasWithoutSplittingCrLf) {
     int fds[2];
     ASSERT_EQ(0, socketpair(AF_UNIX, SOCK_SEQPACKET, 0, fds));
     std::vector<unsigned char> staging(t.staging);
-    EXPECT_EQ(0, text_write(fds[0],
-                            reinterpret_cast<const unsigned char *>(t.data.data()),
-                            t.data.size(), staging.data(), staging.size()));
+    EXPECT_EQ(0,
+              text_write(fds[0],
+                         reinterpret_cast<const unsigned char *>(t.data.data()),
+                         t.data.size(), staging.data(), staging.size()));
     close(fds[0]);
     std::vector<std::string> writes;
     char message[512];
@@ -150,8 +176,8 @@ TEST_F(StreamTest, ConvertTextMatchesTheByteRules) {
       for (letter_case to : {TO_LOWER, TO_UPPER}) {
         std::vector<unsigned char> out(2 * n + 1);
         std::size_t m = convert_text(
-            out.data(), reinterpret_cast<const unsigned char *>(raw.data()),
-            n, to);
+            out.data(), reinterpret_cast<const unsigned char *>(raw.data()), n,
+            to);
         ASSERT_EQ(expected_text(raw, to),
                   std::string(reinterpret_cast<char *>(out.data()), m))
             << "n=" << n << " seed=" << seed;
@@ -163,7 +189,7 @@ TEST_F(StreamTest, ConvertTextMatchesTheByteRules) {
 // Copies in through a stream pair, either a character at a time or with
 // copy_mapped, and checks the target against the byte rules.
 TEST_F(StreamTest, CopiesAreExactAcrossBlockEdges) {
-  const std::size_t sizes[] = {0,    1,     511,   512,   513,    1024,
+  const std::size_t sizes[] = {0,     1,     511,   512,    513,   1024,
                                65535, 65536, 65537, 131073, 300000};
   for (std::size_t size : sizes) {
     for (bool marker : {false, true}) {
@@ -222,7 +248,8 @@ TEST_F(StreamTest, IndicationsOfEmptyAndWrongWayStreams) {
 
 TEST_F(StreamTest, ReadFailureIsAnErrorNotTheEnd) {
   int code = 0;
-  text_stream *in = fopen(put("in", std::string(70000, 'a')).c_str(), "rt", &code);
+  text_stream *in =
+      fopen(put("in", std::string(70000, 'a')).c_str(), "rt", &code);
   ASSERT_NE(nullptr, in);
   EXPECT_EQ('a', fgetc(in));
   // The rest of the file can no longer be read: a directory takes the
@@ -260,14 +287,10 @@ TEST_F(StreamTest, OpenFailures) {
     const char *mode;
     int code;
   } const cases[] = {
-      {"missing", "rt", ENOENT},
-      {"sub", "rt", EACCES},
-      {"sub", "wt", EACCES},
-      {"fifo", "rt", EACCES},
-      {"fifo", "wt", ENXIO},
-      {"nodir/x.lo", "wt", ENOENT},
-      {"file/x.lo", "wt", ENOTDIR},
-      {std::string(300, 'n'), "rt", ENAMETOOLONG},
+      {"missing", "rt", ENOENT},    {"sub", "rt", EACCES},
+      {"sub", "wt", EACCES},        {"fifo", "rt", EACCES},
+      {"fifo", "wt", ENXIO},        {"nodir/x.lo", "wt", ENOENT},
+      {"file/x.lo", "wt", ENOTDIR}, {std::string(300, 'n'), "rt", ENAMETOOLONG},
   };
   for (const auto &t : cases) {
     SCOPED_TRACE(t.name.substr(0, 20) + " " + t.mode);

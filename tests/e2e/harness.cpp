@@ -1,0 +1,424 @@
+#include "harness.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+namespace e2e {
+namespace fs = std::filesystem;
+
+const std::string BANNER = "morvidex 1.0 - converts the letters of text files "
+                           "to lower or upper case\r\n";
+const std::string USAGE =
+    "usage:\r\n"
+    "    morvidex -{l|u}[f] filename - translate file(s)\r\n"
+    "    morvidex -{l|u} *\t\t- translate file(s) in current directory\r\n"
+    "    morvidex -{l|u}{d|D} dirname(s) - translate file(s) in "
+    "directory(ies)\r\n"
+    "    morvidex -{l|u}{r|R} dirname(s) - recursive translate file(s)\r\n"
+    "\t\t\t\t\t\tin directory(ies)\r\n\r\n\tl - to lower register;\r\n\tu - to "
+    "upper register\r\n\r\n";
+const std::string TEXT = "Mixed Case\n", LOWER = "mixed case\r\n",
+                  UPPER = "MIXED CASE\r\n";
+
+namespace {
+
+const char *const KIND_NAMES[] = {"file", "directory", "symlink",
+                                  "fifo", "socket",    "hard link"};
+
+// Ten rows of 16 bytes from `from`, the byte at `mark` flagged with '>'.
+std::string hex_rows(const std::string &s, size_t from, size_t mark) {
+  std::string r;
+  char buf[32];
+  for (size_t row = from; row < s.size() && row < from + 160; row += 16) {
+    std::string hex, text;
+    for (size_t i = row; i < row + 16; ++i) {
+      unsigned char ch = i < s.size() ? s[i] : ' ';
+      std::snprintf(buf, sizeof buf, i < s.size() ? "%c%02x" : "   ",
+                    i == mark ? '>' : ' ', ch);
+      hex += buf;
+      text += ch >= 0x20 && ch < 0x7f ? static_cast<char>(ch) : '.';
+    }
+    std::snprintf(buf, sizeof buf, "%08zx", row);
+    r += buf + hex + " |" + text + "|\n";
+  }
+  return r;
+}
+
+void compare_bytes(const std::string &what, const std::string &want,
+                   const std::string &got) {
+  if (want == got)
+    return;
+  size_t at = std::mismatch(want.begin(),
+                            want.begin() + std::min(want.size(), got.size()),
+                            got.begin())
+                  .first -
+              want.begin();
+  size_t from = at / 16 * 16 - std::min<size_t>(at / 16 * 16, 64);
+  ADD_FAILURE() << what << " differs: expected " << want.size()
+                << " bytes, got " << got.size()
+                << ", first difference at offset " << at << "\nexpected:\n"
+                << hex_rows(want, from, at) << "actual:\n"
+                << hex_rows(got, from, at);
+}
+
+std::string sorted_lines(const std::string &s) {
+  std::vector<std::string> lines;
+  std::istringstream in(s);
+  for (std::string line; std::getline(in, line);)
+    lines.push_back(line + "\n");
+  std::sort(lines.begin(), lines.end());
+  std::string r;
+  for (auto &line : lines)
+    r += line;
+  return r;
+}
+
+std::string slurp(const fs::path &p) {
+  std::ostringstream s;
+  s << std::ifstream(p, std::ios::binary).rdbuf();
+  return s.str();
+}
+
+bool make_node(const fs::path &root, const fs::path &p, const Node &n) {
+  fs::create_directories(p.parent_path());
+  sockaddr_un addr{AF_UNIX, {}};
+  int fd = -1;
+  switch (n.kind) {
+  case Kind::file:
+    return static_cast<bool>(std::ofstream(p, std::ios::binary) << n.data);
+  case Kind::dir:
+    return fs::create_directories(p), fs::is_directory(p);
+  case Kind::symlink:
+    return ::symlink(n.data.c_str(), p.c_str()) == 0;
+  case Kind::fifo:
+    return mkfifo(p.c_str(), 0644) == 0;
+  case Kind::hardlink:
+    return link((root / n.data).c_str(), p.c_str()) == 0;
+  case Kind::socket:
+    std::strncpy(addr.sun_path, p.c_str(), sizeof addr.sun_path - 1);
+    fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    return bind(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr) == 0 &&
+           close(fd) == 0;
+  }
+  return false;
+}
+
+// Applies `f` to `p` and everything below it, a directory before its entries.
+template <class F> void for_tree(const fs::path &p, F f) {
+  std::error_code ec;
+  f(p, fs::symlink_status(p, ec));
+  if (fs::is_directory(fs::symlink_status(p, ec)))
+    for (auto &e : fs::directory_iterator(p, ec))
+      for_tree(e.path(), f);
+}
+
+// Owner access everywhere, so that the tree can be read and removed.
+void open_up(const fs::path &p) {
+  for_tree(p, [](const fs::path &q, fs::file_status st) {
+    if (!fs::is_symlink(st))
+      chmod(q.c_str(), 0700);
+  });
+}
+
+void read_tree(const fs::path &from, const std::string &prefix, Tree &t) {
+  for (auto &e : fs::directory_iterator(from)) {
+    std::string path = prefix + e.path().filename().native();
+    auto st = e.symlink_status();
+    if (fs::is_directory(st))
+      read_tree(e.path(), path + "/", t);
+    t[path] = fs::is_symlink(st)        ? symlink(fs::read_symlink(e.path()))
+              : fs::is_directory(st)    ? dir()
+              : fs::is_fifo(st)         ? fifo()
+              : fs::is_socket(st)       ? socket()
+              : fs::is_regular_file(st) ? file(slurp(e.path()))
+                                        : Node{Kind::file, "<device>"};
+  }
+}
+
+Tree expected_tree(const Case &c) {
+  Tree t = c.files + c.made;
+  for (auto it = t.begin(); it != t.end(); ++it) // emplacing keeps `it` valid
+    for (fs::path q = fs::path(it->first).parent_path(); !q.empty();
+         q = q.parent_path())
+      t.emplace(q, dir());
+  for (auto &[p, n] : t)
+    n = n.kind == Kind::hardlink ? file(t[n.data].data) : Node{n.kind, n.data};
+  return t;
+}
+
+void compare_trees(const Tree &want, const Tree &got) {
+  for (auto &[p, n] : want) {
+    auto it = got.find(p);
+    if (it == got.end() || it->second.kind != n.kind)
+      ADD_FAILURE() << "'" << p << "' should be a " << KIND_NAMES[int(n.kind)]
+                    << ", is "
+                    << (it == got.end() ? "missing"
+                                        : KIND_NAMES[int(it->second.kind)]);
+    else
+      compare_bytes((n.kind == Kind::symlink ? "target of '" : "content of '") +
+                        p + "'",
+                    n.data, it->second.data);
+  }
+  for (auto &[p, n] : got)
+    if (!want.count(p))
+      ADD_FAILURE() << "unexpected " << KIND_NAMES[int(n.kind)] << " '" << p
+                    << "'";
+}
+
+// base/w, or base padded with directories to an absolute path of `length`
+// bytes.
+std::string make_root(const std::string &base, size_t length) {
+  std::string root = length ? base : base + "/w";
+  while (root.size() < length) {
+    size_t left = length - root.size();
+    root += "/" + std::string(left <= 201   ? left - 1
+                              : left == 202 ? 199
+                                            : 200,
+                              'p');
+  }
+  fs::create_directories(root);
+  return root;
+}
+
+struct Streams {
+  int out, err, tty; // files for stdout and stderr; the terminal's other end
+};
+
+[[noreturn]] void exec_child(const Case &c, const std::string &root,
+                             std::vector<char *> &argv, Streams s) {
+  signal(SIGPIPE, SIG_DFL);
+  signal(SIGXFSZ, SIG_DFL);
+  int null_fd = open("/dev/null", O_RDWR | O_CLOEXEC), p[2];
+  if (chdir(root.c_str()) != 0 || pipe(p) != 0)
+    _exit(126);
+  close(p[0]); // a pipe without reader
+  c.close_stdin ? close(0) : dup2(null_fd, 0);
+  int out = c.output == Output::file          ? s.out
+            : c.output == Output::merged      ? s.err
+            : c.output == Output::broken_pipe ? p[1]
+            : c.output == Output::dev_null    ? null_fd
+                                              : s.tty;
+  c.output == Output::closed ? close(1) : dup2(out, 1);
+  dup2(c.output == Output::terminal ? s.tty : s.err, 2);
+  close(p[1]);
+  rlimit lim{rlim_t(c.fsize_limit), rlim_t(c.fsize_limit)};
+  if (c.fsize_limit >= 0)
+    setrlimit(RLIMIT_FSIZE, &lim);
+  execvp(argv[0], argv.data());
+  _exit(127);
+}
+
+// A pseudo-terminal in raw mode, so that it adds no CR of its own.
+int open_terminal(int &master) {
+  master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+  termios t;
+  int slave = master < 0 || grantpt(master) || unlockpt(master)
+                  ? -1
+                  : open(ptsname(master), O_RDWR | O_NOCTTY | O_CLOEXEC);
+  if (slave < 0 || tcgetattr(slave, &t) != 0)
+    return -1;
+  cfmakeraw(&t);
+  tcsetattr(slave, TCSANOW, &t);
+  fcntl(master, F_SETFL, O_NONBLOCK);
+  return slave;
+}
+
+} // namespace
+
+Node file(const std::string &bytes, int mode) {
+  return Node{Kind::file, bytes, mode};
+}
+Node dir(int mode) { return Node{Kind::dir, "", mode}; }
+Node symlink(const std::string &target) { return Node{Kind::symlink, target}; }
+Node hardlink(const std::string &to) { return Node{Kind::hardlink, to}; }
+Node fifo() { return Node{Kind::fifo}; }
+Node socket() { return Node{Kind::socket}; }
+Case make_case(std::vector<std::string> args, Tree files, Tree made,
+               std::string out, std::string err, int status,
+               std::vector<std::string> out_alt) {
+  return Case{std::move(args),   std::move(files), std::move(made),
+              std::move(out),    std::move(err),   status,
+              std::move(out_alt)};
+}
+
+Tree each(const std::string &bytes, const std::vector<std::string> &paths) {
+  Tree t;
+  for (auto &p : paths)
+    t[p] = file(bytes);
+  return t;
+}
+Tree operator+(Tree a, const Tree &b) {
+  for (auto &[p, n] : b)
+    a[p] = n;
+  return a;
+}
+
+std::string crlf(const std::string &s) {
+  std::string r;
+  for (char ch : s)
+    r += ch == '\n' ? "\r\n" : std::string(1, ch);
+  return r;
+}
+std::string progress(const std::string &from, const std::string &to) {
+  return crlf("Translate file '" + from + "' to file '" + to + "'\n");
+}
+std::string opening(const std::string &dir) {
+  return crlf("+ translate files in directory: '" + dir + "' +\n");
+}
+std::string closing(const std::string &dir) {
+  return crlf("- '" + dir + "' is scaned -\n");
+}
+std::string walk(const std::string &dir, const std::string &lines) {
+  return opening(dir) + lines + closing(dir);
+}
+std::string diag(const std::string &label, const std::string &text) {
+  return label + ": " + text + "\r\n";
+}
+
+std::string convert(const std::string &src, bool upper) {
+  std::string r;
+  for (char ch : src.substr(0, src.find('\x1a'))) {
+    if (ch == '\n')
+      r += '\r';
+    if (upper && ch >= 'a' && ch <= 'z')
+      ch = char(ch - 0x20);
+    if (!upper && ch >= 'A' && ch <= 'Z')
+      ch = char(ch + 0x20);
+    if (ch != '\r')
+      r += ch;
+  }
+  return r;
+}
+
+void run(const Case &c) {
+  std::string words = "morvidex";
+  for (auto &a : c.args)
+    words += " '" + a + "'";
+  SCOPED_TRACE(words);
+  const char *program = std::getenv("MORVIDEX");
+  if (program == nullptr || program[0] != '/')
+    FAIL() << "MORVIDEX must hold the absolute path of the program under test";
+  const char *tmp = std::getenv("TMPDIR");
+  std::string base =
+      std::string(tmp && *tmp ? tmp : "/tmp") + "/morvidex-e2e-XXXXXX";
+  if (mkdtemp(base.data()) == nullptr)
+    FAIL() << "mkdtemp: " << std::strerror(errno);
+  struct Cleanup {
+    std::string base;
+    ~Cleanup() {
+      open_up(base);
+      std::error_code ec;
+      fs::remove_all(base, ec);
+    }
+  } cleanup{base};
+  chmod(base.c_str(), 0755);
+  if (c.cwd_length && c.cwd_length < base.size() + 2)
+    FAIL() << base << " is too long for this case";
+  const std::string root = make_root(base, c.cwd_length);
+  for (int hard = 0; hard < 2; ++hard) // hard links once their files exist
+    for (auto &[p, n] : c.files)
+      if ((n.kind == Kind::hardlink) == (hard == 1) &&
+          !make_node(root, fs::path(root) / p, n))
+        FAIL() << "cannot lay down '" << p << "': " << std::strerror(errno);
+  if (c.unprivileged)
+    for_tree(base, [](const fs::path &p, fs::file_status) {
+      lchown(p.c_str(), 65534, 65534);
+    });
+  for (auto &[p, n] : c.files)
+    if (n.mode >= 0)
+      chmod((fs::path(root) / p).c_str(), n.mode);
+
+  std::vector<std::string> command;
+  if (c.unprivileged)
+    command = {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups",
+               "--"};
+  command.push_back(program);
+  command.insert(command.end(), c.args.begin(), c.args.end());
+  std::vector<char *> argv;
+  for (auto &w : command)
+    argv.push_back(w.data());
+  argv.push_back(nullptr);
+  int flags = O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, master = -1;
+  Streams s{open((base + "/stdout").c_str(), flags, 0644),
+            open((base + "/stderr").c_str(), flags, 0644),
+            c.output == Output::terminal ? open_terminal(master) : 0};
+  if (s.out < 0 || s.err < 0 || s.tty < 0)
+    FAIL() << "cannot set up the standard streams";
+
+  pid_t pid = fork();
+  if (pid == 0)
+    exec_child(c, root, argv, s);
+  if (s.tty > 0)
+    close(s.tty);
+  std::string terminal;
+  char buf[4096];
+  auto deadline =
+      std::chrono::steady_clock::now() + std::chrono::seconds(c.timeout);
+  int wstatus = 0;
+  bool killed = false;
+  for (bool done = false; !done;) {
+    done = waitpid(pid, &wstatus, WNOHANG) != 0;
+    pollfd pf{master, POLLIN, 0};
+    poll(&pf, master >= 0, 2);
+    for (ssize_t n; master >= 0 && (n = read(master, buf, sizeof buf)) > 0;)
+      terminal.append(buf, n);
+    if (!done && !killed && std::chrono::steady_clock::now() > deadline)
+      killed = kill(pid, SIGKILL) == 0;
+  }
+  for (int fd : {master, s.out, s.err})
+    if (fd >= 0)
+      close(fd);
+  EXPECT_FALSE(killed) << "killed after " << c.timeout << " s";
+  int status =
+      WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
+  EXPECT_EQ(c.status, status)
+      << (WIFSIGNALED(wstatus) ? "ended by a signal (128 + its number)"
+                               : "exit status");
+
+  std::string out = slurp(base + "/stdout"), err = slurp(base + "/stderr"),
+              want = c.out;
+  if (c.output == Output::merged)
+    out = err, err.clear();
+  if (c.output == Output::terminal)
+    out = terminal;
+  if (std::find(c.out_alt.begin(), c.out_alt.end(), out) != c.out_alt.end())
+    want = out;
+  auto order = [&](const std::string &s) {
+    return c.any_order ? sorted_lines(s) : s;
+  };
+  compare_bytes(c.any_order ? "stdout, lines sorted" : "stdout", order(want),
+                order(out));
+  compare_bytes(c.any_order ? "stderr, lines sorted" : "stderr", order(c.err),
+                order(err));
+  Tree actual;
+  open_up(base);
+  read_tree(root, "", actual);
+  compare_trees(expected_tree(c), actual);
+}
+
+void run_all(const std::vector<Named> &table) {
+  for (auto &row : table) {
+    SCOPED_TRACE(row.name);
+    run(row.c);
+  }
+}
+
+} // namespace e2e

@@ -1,0 +1,94 @@
+// End-to-end harness: runs the program named by $MORVIDEX in a fresh temporary
+// directory and compares its output, exit status and the tree it leaves.
+#ifndef MORVIDEX_TESTS_E2E_HARNESS_H
+#define MORVIDEX_TESTS_E2E_HARNESS_H
+
+#include <map>
+#include <string>
+#include <vector>
+
+namespace e2e {
+
+enum class Kind { file, dir, symlink, fifo, socket, hardlink };
+
+// One entry of a tree: `data` is a file's content, a symlink's target, or the
+// path a hard link shares; `mode` (-1: default) is set once the tree exists.
+struct Node {
+  Kind kind = Kind::file;
+  std::string data{};
+  int mode = -1;
+};
+using Tree =
+    std::map<std::string, Node>; // relative path -> entry; parents implied
+Tree operator+(Tree a, const Tree &b); // b's entries win
+
+Node file(const std::string &bytes, int mode = -1);
+Node dir(int mode = -1);
+Node symlink(const std::string &target);
+Node hardlink(const std::string &to);
+Node fifo();
+Node socket();
+Tree each(const std::string &bytes,
+          const std::vector<std::string> &paths); // files alike
+
+enum class Output {
+  file,        // stdout and stderr into two regular files
+  merged,      // both into one regular file, as `>f 2>&1`
+  closed,      // descriptor 1 closed, as `>&-`
+  broken_pipe, // a pipe whose reader is gone
+  dev_null,    // the character device /dev/null
+  terminal,    // a raw pseudo-terminal shared with stderr
+};
+
+struct Case {
+  std::vector<std::string> args{}; // after the program name
+  Tree files{};                    // laid down before the run
+  Tree made{}; // created or changed: the tree left must be `files` overlaid
+               // with `made`
+  std::string out{}; // stdout (both streams for merged and terminal)
+  std::string err{};
+  int status = 0;
+  std::vector<std::string>
+      out_alt{};          // other stdouts that another listing order gives
+  bool any_order = false; // compare lines of stdout and stderr as multisets
+  Output output = Output::file;
+  bool close_stdin = false;
+  bool unprivileged = false; // run as uid/gid 65534 on a tree chowned to it
+  long fsize_limit = -1;     // RLIMIT_FSIZE in bytes
+  size_t cwd_length =
+      0;            // exact length of the working directory's absolute path
+  int timeout = 20; // seconds before the program is killed
+};
+
+// A case from its usual fields, the options left at their defaults.
+Case make_case(std::vector<std::string> args, Tree files, Tree made,
+               std::string out, std::string err = "", int status = 0,
+               std::vector<std::string> out_alt = {});
+
+struct Named {
+  std::string name;
+  Case c;
+};
+
+// Runs one case; every difference is a test failure with a hex dump.
+void run(const Case &c);
+void run_all(const std::vector<Named> &table);
+
+extern const std::string BANNER, USAGE, TEXT, LOWER,
+    UPPER; // TEXT converted both ways
+std::string
+crlf(const std::string &s); // every LF as CR LF, as the program writes lines
+std::string progress(const std::string &from, const std::string &to);
+std::string opening(const std::string &dir);
+std::string closing(const std::string &dir);
+std::string walk(const std::string &dir,
+                 const std::string &lines); // opening, lines, closing
+std::string diag(const std::string &label, const std::string &text);
+
+// A whole source as the program must convert it: data ends at the first 0x1A,
+// CR dropped, LF written as CR LF, only A-Z (or a-z) change case.
+std::string convert(const std::string &src, bool upper);
+
+} // namespace e2e
+
+#endif
