@@ -224,7 +224,7 @@ int platform_program_path(char *buffer, std::size_t size) {
   return 0;
 }
 
-bool platform_is_lead_byte(unsigned char) { return false; }
+bool platform_is_lead_byte(unsigned char /*c*/) { return false; }
 
 void platform_exit(int status) { _exit(status); }
 

@@ -20,7 +20,7 @@ std::size_t drop_cr(unsigned char *p, std::size_t n) {
     return n;
   const unsigned char *in = out + 1;
   while (in < end) {
-    auto *cr = static_cast<const unsigned char *>(
+    const auto *cr = static_cast<const unsigned char *>(
         std::memchr(in, CR, static_cast<std::size_t>(end - in)));
     const unsigned char *stop = cr != nullptr ? cr : end;
     std::size_t run = static_cast<std::size_t>(stop - in);
@@ -319,7 +319,8 @@ int text_write(file_handle h, const unsigned char *data, std::size_t n,
   std::size_t used = 0;
   while (n > 0) {
     std::size_t span = std::min(n, staging_size - used);
-    auto *lf = static_cast<const unsigned char *>(std::memchr(data, LF, span));
+    const auto *lf =
+        static_cast<const unsigned char *>(std::memchr(data, LF, span));
     std::size_t run =
         lf != nullptr ? static_cast<std::size_t>(lf - data) : span;
     std::memcpy(staging + used, data, run);
