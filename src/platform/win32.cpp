@@ -206,11 +206,17 @@ int platform_closedir(platform_dir *listing) {
   return code;
 }
 
-int platform_entry_status(const char *, file_kind hint, bool is_link,
+int platform_entry_status(const char *name, file_kind hint, bool is_link,
                           file_status *status) {
-  // The listing's entry holds the entry's attributes already.
-  *status = file_status{hint, is_link, {0, 0}, 0};
-  return 0;
+  // The listing's entry holds the attributes of anything but a link; what a
+  // link leads to decides, and one that leads nowhere fails.
+  if (!is_link) {
+    *status = file_status{hint, false, {0, 0}, 0};
+    return 0;
+  }
+  int code = platform_status(name, status);
+  status->is_link = true;
+  return code;
 }
 
 int platform_getcwd(char *buffer, std::size_t size) {

@@ -1,5 +1,6 @@
 // The option word and its operands decide the case and what is converted.
 #include "harness.h"
+#include "platform.h"
 
 #include <gtest/gtest.h>
 
@@ -102,6 +103,52 @@ TEST(CommandLine, RecursionAndDirectoryLetters) {
        {"D", make_case({"-uD", "d"}, each(TEXT, {"d/x.txt"}),
                        each(UPPER, {"d/x.up"}),
                        BANNER + walk("d", progress("x.txt", "x.up")))}});
+}
+
+// Each operand reaches the program as one word, exactly as typed, and the
+// program expands no wildcard. Where the program splits its command line
+// itself, `received` gives the words it makes of the line that the
+// arguments become: under Wine the line shown beside each row.
+TEST(CommandLine, OperandsArriveAsTyped) {
+  const std::string unable = "Unable to open directory",
+                    missing = "No such file or directory";
+  std::vector<Named> table;
+  // No directory has these names: the opening line shows the word.
+  for (std::vector<std::string> operands :
+       {std::vector<std::string>{"*.txt"}, // *.txt, which a.txt would match
+        {"a\"b"},                          // a\"b: a literal quote
+        {"a\\\"b"},       // a\\\"b: only the last backslash is special
+        {"a b\\", "c d"}, // "a b\\" "c d": the quote after a b\ is a
+                          // literal one, so the stretch goes on to c
+        {"x\\y"}}) {      // x\y: a plain backslash
+    std::vector<std::string> args = {"-ld"};
+    args.insert(args.end(), operands.begin(), operands.end());
+    table.push_back(
+        {"a missing directory",
+         make_case(args, ONE, {}, BANNER + opening(received(args)[1]),
+                   diag(unable, missing), 1)});
+  }
+  const Tree d_x = each(TEXT, {"d/x.txt"});
+  table.push_back(
+      {"a quoted operand with a blank",
+       make_case({"-ld", "my dir"}, each(TEXT, {"my dir/x.txt"}),
+                 each(LOWER, {"my dir/x.lo"}),
+                 BANNER + walk("my dir", progress("x.txt", "x.lo")))});
+  table.push_back({"a question mark is no wildcard",
+                   make_case({"-l", "?.txt"}, ONE, {}, BANNER,
+                             diag("Can't open input file.", missing))});
+  table.push_back(
+      {"a trailing backslash",
+       platform().backslash_separates
+           ? make_case({"-ld", "d\\"}, d_x, each(LOWER, {"d/x.lo"}),
+                       BANNER + walk("d\\", progress("x.txt", "x.lo")))
+           : make_case({"-ld", "d\\"}, d_x, {}, BANNER + opening("d\\"),
+                       diag(unable, missing), 1)});
+  table.push_back(
+      {"the star passes over the program's own file",
+       make_case({"-l", "*"}, ONE + each(TEXT, {"morvidex.exe"}), LO,
+                 BANNER + walk(".", progress("a.txt", "a.lo")))});
+  run_all(table);
 }
 
 } // namespace

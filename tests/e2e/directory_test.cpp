@@ -1,6 +1,7 @@
 // Walking directories: which entries are converted, the opening and closing
 // lines, and the failures that end the walk or the whole run.
 #include "harness.h"
+#include "platform.h"
 
 #include <gtest/gtest.h>
 
@@ -29,6 +30,10 @@ TEST(DirectoryWalk, OwnOutputsAndProgramAreExcluded) {
                                             {"readme", "readme"},
                                             {"MORVIDEX.EXE", "MORVIDEX"}}) {
       std::string target = stem + (upper ? ".up" : ".lo");
+      if (platform().case_blind && target == "d.lo") { // d.LO itself
+        c.err += EXISTS;
+        continue;
+      }
       c.made["d/" + target] = file(convert(body(source), upper));
       c.out += progress(source, target);
     }
@@ -37,7 +42,7 @@ TEST(DirectoryWalk, OwnOutputsAndProgramAreExcluded) {
   }
   table[0].c.files["d/.lo"] =
       file(body(".lo")); // converted, but its target is itself
-  table[0].c.err = EXISTS;
+  table[0].c.err += EXISTS;
   run_all(table);
 }
 
@@ -46,7 +51,8 @@ TEST(DirectoryWalk, PatternMatchesTheWholeExtension) {
   Tree files;
   for (std::string name : {"a.txt", "B.TXT", "c.txt.bak", "d.b.txt", "e.tar.gz",
                            "f.gz", "g", "h.*", ".lo", "i.lo"})
-    files["d/" + name] = file(body(name));
+    if (can_hold(name)) // a star only where names can hold one
+      files["d/" + name] = file(body(name));
   files["d/k" + long_ext] = file(body("k" + long_ext));
   struct Row {
     std::string pattern, source, target;
@@ -65,7 +71,7 @@ TEST(DirectoryWalk, PatternMatchesTheWholeExtension) {
     SCOPED_TRACE(row.pattern);
     Case c =
         make_case({"-l", row.pattern, "d"}, files, {}, BANNER + walk("d", ""));
-    if (!row.source.empty()) {
+    if (files.count("d/" + row.source)) {
       c.made["d/" + row.target] = file(convert(body(row.source), false));
       c.out = BANNER + walk("d", progress(row.source, row.target));
     }
@@ -184,8 +190,8 @@ TEST(DirectoryWalk, FailuresThatEndTheWalkOrTheRun) {
                   diag(unable, "No such file or directory"), 1)},
        {"a file operand ends the run",
         make_case({"-ld", "d1/a.txt", "d2"}, two, {},
-                  BANNER + opening("d1/a.txt"), diag(unable, "Not a directory"),
-                  1)},
+                  BANNER + opening("d1/a.txt"),
+                  diag(unable, platform().not_a_directory), 1)},
        {"an empty operand cannot be entered",
         make_case({"-ld", "", "d2"}, two, each(LOWER, {"d2/b.lo"}),
                   BANNER + opening("") + walk("d2", progress("b.txt", "b.lo")),

@@ -1,6 +1,7 @@
 // Converting named files: the bytes of the target, its name, and the files
 // that cannot be converted. (\032 is the end-of-file marker 0x1A.)
 #include "harness.h"
+#include "platform.h"
 
 #include <gtest/gtest.h>
 
@@ -132,7 +133,7 @@ TEST(FileTranslation, FailuresAreReportedAndTheRunGoesOn) {
        {},
        diag(in, "No such file or directory")},
       {"file used as a directory", "a.txt/b", A_TXT,
-       diag(in, "Not a directory")},
+       diag(in, platform().not_a_directory)},
       {"directory as source", "d", each(TEXT, {"d/x"}),
        diag(in, "Permission denied")},
       {"directory with an extension",

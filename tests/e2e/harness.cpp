@@ -1,5 +1,7 @@
 #include "harness.h"
 
+#include "platform.h"
+
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -184,9 +186,10 @@ void compare_trees(const Tree &want, const Tree &got) {
 }
 
 // base/w, or base padded with directories to an absolute path of `length`
-// bytes.
+// bytes as the program sees it.
 std::string make_root(const std::string &base, size_t length) {
   std::string root = length ? base : base + "/w";
+  length -= std::min(length, platform().drive_length);
   while (root.size() < length) {
     size_t left = length - root.size();
     root += "/" + std::string(left <= 201   ? left - 1
@@ -330,7 +333,7 @@ void run(const Case &c) {
     }
   } cleanup{base};
   chmod(base.c_str(), 0755);
-  if (c.cwd_length && c.cwd_length < base.size() + 2)
+  if (c.cwd_length && c.cwd_length < base.size() + 2 + platform().drive_length)
     FAIL() << base << " is too long for this case";
   const std::string root = make_root(base, c.cwd_length);
   for (int hard = 0; hard < 2; ++hard) // hard links once their files exist
@@ -345,12 +348,22 @@ void run(const Case &c) {
   for (auto &[p, n] : c.files)
     if (n.mode >= 0)
       chmod((fs::path(root) / p).c_str(), n.mode);
+  if (const char *why = cannot_run(c, root)) {
+    std::printf("%s: not run: %s\n", words.c_str(), why);
+    return;
+  }
 
-  std::vector<std::string> command;
-  if (c.unprivileged)
-    command = {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups",
-               "--"};
-  command.push_back(program);
+  std::vector<std::string> command = {program};
+  if (c.unprivileged) {
+    // A copy beside the case, which the unprivileged user can reach
+    // wherever the build lives.
+    command = {"setpriv", "--reuid=65534",  "--regid=65534", "--clear-groups",
+               "--",      base + "/program"};
+    std::error_code ec;
+    if (!fs::copy_file(program, command.back(), ec))
+      FAIL() << "cannot copy the program: " << ec.message();
+    chmod(command.back().c_str(), 0755);
+  }
   command.insert(command.end(), c.args.begin(), c.args.end());
   std::vector<char *> argv;
   for (auto &w : command)

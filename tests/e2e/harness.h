@@ -55,9 +55,9 @@ struct Case {
   bool close_stdin = false;
   bool unprivileged = false; // run as uid/gid 65534 on a tree chowned to it
   long fsize_limit = -1;     // RLIMIT_FSIZE in bytes
-  size_t cwd_length =
-      0;            // exact length of the working directory's absolute path
-  int timeout = 20; // seconds before the program is killed
+  size_t cwd_length = 0;     // exact length of the working directory's absolute
+                             // path, as the program sees it
+  int timeout = 20;          // seconds before the program is killed
 };
 
 // A case from its usual fields, the options left at their defaults.

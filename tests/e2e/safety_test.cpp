@@ -1,8 +1,11 @@
 // A source is never destroyed, a failed copy never passes for a good one, and
 // unusual names reach the system unchanged.
 #include "harness.h"
+#include "platform.h"
 
 #include <gtest/gtest.h>
+
+#include <array>
 
 using namespace e2e;
 
@@ -69,6 +72,18 @@ TEST(Safety, TargetThatIsTheSourceIsRefused) {
              exists}});
   run(make_case({"-ld", "d"}, each("Keep Me\n", {"d/.lo"}), {},
                 BANNER + walk("d", ""), exists));
+  // Where names that differ only in case are one file, the target is the
+  // source itself; elsewhere it is a new file.
+  for (auto [option, source, target] :
+       {std::array<std::string, 3>{"-l", "NOTES.LO", "NOTES.lo"},
+        {"-u", "Notes.Up", "Notes.up"}}) {
+    const Tree keep = each("Keep Me\n", {source});
+    run(platform().case_blind
+            ? make_case({option, source}, keep, {}, BANNER, exists)
+            : make_case({option, source}, keep,
+                        each(convert("Keep Me\n", option == "-u"), {target}),
+                        BANNER + progress(source, target)));
+  }
 }
 
 TEST(Safety, FailedWritesRemoveTheTarget) {

@@ -1,0 +1,48 @@
+#!/bin/sh
+# Usage: wine-prefixes.sh WINE64 DIR EXE
+# Creates afresh, under DIR, a copy of the Windows program EXE and the Wine
+# prefixes that wine-morvidex.sh runs it in: one for the user running the
+# tests and, when that is root, one for uid 65534, as which the tests run
+# their permission cases.
+set -eu
+wine64=$1 dir=$2 exe=$3
+me=$(id -u)
+users=$me
+[ "$me" != 0 ] || users="0 65534"
+
+# Runs a command as user $1, with that user's home and prefix under DIR.
+as_user() {
+  uid=$1
+  shift
+  set -- env HOME="$dir/$uid" WINEPREFIX="$dir/$uid/prefix" WINEDEBUG=-all "$@"
+  if [ "$uid" = "$me" ]; then
+    "$@"
+  else
+    setpriv --reuid="$uid" --regid="$uid" --clear-groups "$@"
+  fi
+}
+
+# A server left running from an earlier run would serve a removed prefix.
+for uid in $users; do
+  if [ -d "$dir/$uid/prefix" ]; then
+    as_user "$uid" "$(dirname "$wine64")/wineserver" -k 2>/dev/null || true
+  fi
+done
+rm -rf "$dir"
+mkdir -p "$dir"
+chmod 755 "$dir"
+cp "$exe" "$dir/morvidex.exe"
+pids=
+for uid in $users; do
+  mkdir -p "$dir/$uid"
+  chown "$uid:$uid" "$dir/$uid"
+  as_user "$uid" "$wine64" wineboot &
+  pids="$pids $!"
+done
+for pid in $pids; do
+  wait "$pid"
+done
+# The tests rely on drive Z: showing the unix tree.
+for uid in $users; do
+  test -e "$dir/$uid/prefix/dosdevices/z:"
+done
