@@ -38,23 +38,15 @@ int toupper(int c) {
   return (CASE_TABLE[b + 1] & CLASS_LOWER) ? b - 0x20 : b;
 }
 
-// The table marks exactly A-Z as upper and a-z as lower case, so a range
-// test gives the same result; written without a table lookup or a branch,
-// the loops below compile to vector code that maps many bytes at a time.
 void map_run(letter_case to, unsigned char *dst, const unsigned char *src,
              std::size_t n) {
+  // One loop per direction, so that each compiles to vector code.
   if (to == TO_LOWER) {
-    for (std::size_t i = 0; i < n; i++) {
-      unsigned char b = src[i];
-      dst[i] = static_cast<unsigned char>(
-          b + ((static_cast<unsigned char>(b - 'A') < 26) << 5));
-    }
+    for (std::size_t i = 0; i < n; i++)
+      dst[i] = map_byte(TO_LOWER, src[i]);
   } else {
-    for (std::size_t i = 0; i < n; i++) {
-      unsigned char b = src[i];
-      dst[i] = static_cast<unsigned char>(
-          b - ((static_cast<unsigned char>(b - 'a') < 26) << 5));
-    }
+    for (std::size_t i = 0; i < n; i++)
+      dst[i] = map_byte(TO_UPPER, src[i]);
   }
 }
 

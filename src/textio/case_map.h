@@ -29,6 +29,17 @@ int tolower(int c);
 // -1 stays -1; otherwise the low 8 bits of c, with a-z made A-Z.
 int toupper(int c);
 
+// Maps b as tolower or toupper would.  The table marks exactly A-Z as
+// upper and a-z as lower case, so a range test gives the same result as a
+// lookup; written without a branch, a loop of it compiles to vector code.
+inline unsigned char map_byte(letter_case to, unsigned char b) {
+  if (to == TO_LOWER)
+    return static_cast<unsigned char>(
+        b + ((static_cast<unsigned char>(b - 'A') < 26) << 5));
+  return static_cast<unsigned char>(
+      b - ((static_cast<unsigned char>(b - 'a') < 26) << 5));
+}
+
 // Maps n bytes from src to dst as tolower or toupper would, byte for byte.
 void map_run(letter_case to, unsigned char *dst, const unsigned char *src,
              std::size_t n);

@@ -72,8 +72,9 @@ text_stream *make_stream(file_handle handle, bool writing, file_kind kind) {
   return stream;
 }
 
-// Bytes a vector step of convert_text takes at a time.
+// Bytes a vector step of convert_text takes at a time, and its lane mask.
 constexpr std::size_t CHUNK = 16;
+constexpr unsigned CHUNK_LANES = 0xFFFF;
 
 // The written form of n bytes of raw text, one byte at a time.
 std::size_t convert_bytes(unsigned char *dst, const unsigned char *src,
@@ -85,8 +86,7 @@ std::size_t convert_bytes(unsigned char *dst, const unsigned char *src,
       continue;
     if (b == LF)
       dst[out++] = CR;
-    dst[out++] =
-        static_cast<unsigned char>(to == TO_LOWER ? tolower(b) : toupper(b));
+    dst[out++] = map_byte(to, b);
   }
   return out;
 }
@@ -269,14 +269,24 @@ std::size_t convert_text(unsigned char *dst, const unsigned char *src,
       static_cast<char>(to == TO_LOWER ? 0x80 - 'A' : 0x80 - 'a'));
   const __m128i limit = _mm_set1_epi8(static_cast<char>(0x80 + 26));
   const __m128i case_bit = _mm_set1_epi8(0x20);
+  // A CR in the last lane may pair with an LF that opens the next chunk:
+  // it then goes out as it is, and that LF with it (carry).
+  unsigned carry = 0;
   for (; done + CHUNK <= n; done += CHUNK) {
     __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(src + done));
     unsigned crs =
         static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, cr)));
     unsigned lfs =
         static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, lf)));
-    if ((crs << 1) != lfs) {
-      out += convert_bytes(dst + out, src + done, CHUNK, to);
+    unsigned want_lf = (crs << 1) | carry;
+    bool last_cr = (want_lf >> CHUNK) != 0;
+    bool paired = (want_lf & CHUNK_LANES) == lfs &&
+                  (!last_cr || (done + CHUNK < n && src[done + CHUNK] == LF));
+    if (!paired) {
+      if (carry != 0)
+        dst[out++] = LF;
+      out += convert_bytes(dst + out, src + done + carry, CHUNK - carry, to);
+      carry = 0;
       continue;
     }
     // Letters land below the signed limit after the shift; their case bit
@@ -285,6 +295,11 @@ std::size_t convert_text(unsigned char *dst, const unsigned char *src,
     v = _mm_xor_si128(v, _mm_and_si128(letters, case_bit));
     _mm_storeu_si128(reinterpret_cast<__m128i *>(dst + out), v);
     out += CHUNK;
+    carry = last_cr ? 1 : 0;
+  }
+  if (carry != 0) {
+    dst[out++] = LF;
+    done++;
   }
 #endif
   return out + convert_bytes(dst + out, src + done, n - done, to);
