@@ -10,7 +10,6 @@ constexpr int ERROR_COUNT = 49;
 // Numbers the program stores itself, without a platform code.
 constexpr int ERROR_NO_MEMORY = 8;
 constexpr int ERROR_INVALID = 19;
-constexpr int ERROR_EXISTS = 35;
 
 // The number of the most recent failure; 0 at start, never reset.
 extern int error_number;

@@ -73,7 +73,11 @@ int platform_open_read(const char *name, file_handle *h, file_status *status);
 
 // Creates or truncates a file for writing and tells what it is; a directory
 // is refused as access denied, and a FIFO without a reader never blocks.
-int platform_open_write(const char *name, file_handle *h, file_kind *kind);
+// With keep, a name that leads to that file (by the same name, a link, or
+// a name that differs only in case where case does not count) is refused
+// as existing, before anything is truncated.
+int platform_open_write(const char *name, const file_id *keep, file_handle *h,
+                        file_kind *kind);
 
 int platform_close(file_handle h);
 

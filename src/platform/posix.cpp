@@ -127,20 +127,31 @@ int platform_open_read(const char *name, file_handle *h, file_status *status) {
   return 0;
 }
 
-int platform_open_write(const char *name, file_handle *h, file_kind *kind) {
-  // O_NONBLOCK makes a FIFO without a reader fail at once instead of
-  // waiting for one; it is taken off again for anything but a regular file.
-  int fd = open(
-      name, O_WRONLY | O_CREAT | O_TRUNC | O_NONBLOCK | O_NOCTTY | O_CLOEXEC,
-      0666);
+int platform_open_write(const char *name, const file_id *keep, file_handle *h,
+                        file_kind *kind) {
+  struct stat st;
+  bool exists = stat(name, &st) == 0;
+  if (exists && keep != nullptr && st.st_dev == keep->device &&
+      st.st_ino == keep->index)
+    return EEXIST;
+  // A regular file, or a new one, opens as it is.  Anything else opens with
+  // O_NONBLOCK, so that a FIFO without a reader fails at once instead of
+  // waiting for one, and loses the flag once open.
+  bool plain = exists ? S_ISREG(st.st_mode) : errno == ENOENT;
+  int fd = open(name,
+                O_WRONLY | O_CREAT | O_TRUNC | O_NOCTTY | O_CLOEXEC |
+                    (plain ? 0 : O_NONBLOCK),
+                0666);
   if (fd == -1)
     return errno == EISDIR ? EACCES : errno;
-  struct stat st;
-  if (fstat(fd, &st) == -1)
-    return close_keeping(fd, errno);
-  if (!S_ISREG(st.st_mode) && fcntl(fd, F_SETFL, 0) == -1)
-    return close_keeping(fd, errno);
-  *kind = kind_of_mode(st.st_mode);
+  *kind = KIND_REGULAR;
+  if (!plain) {
+    if (fstat(fd, &st) == -1)
+      return close_keeping(fd, errno);
+    *kind = kind_of_mode(st.st_mode);
+    if (!S_ISREG(st.st_mode) && fcntl(fd, F_SETFL, 0) == -1)
+      return close_keeping(fd, errno);
+  }
   *h = fd;
   return 0;
 }

@@ -124,7 +124,12 @@ int platform_open_read(const char *name, file_handle *h, file_status *status) {
   return 0;
 }
 
-int platform_open_write(const char *name, file_handle *h, file_kind *kind) {
+int platform_open_write(const char *name, const file_id *keep, file_handle *h,
+                        file_kind *kind) {
+  file_status existing{};
+  if (keep != nullptr && platform_status(name, &existing) == 0 &&
+      existing.id.device == keep->device && existing.id.index == keep->index)
+    return ERROR_FILE_EXISTS;
   HANDLE file =
       CreateFileA(name, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                   nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);

@@ -158,11 +158,13 @@ void convert_blocks(text_stream *source, text_stream *target, letter_case to) {
 
 } // namespace
 
-text_stream *fopen(const char *name, const char *mode, int *code) {
+text_stream *fopen(const char *name, const char *mode, int *code,
+                   const text_stream *keep) {
   bool writing = mode[0] == 'w';
   file_handle handle = NO_HANDLE;
   file_status status{};
-  *code = writing ? platform_open_write(name, &handle, &status.kind)
+  const file_id *keep_id = keep != nullptr ? &keep->id : nullptr;
+  *code = writing ? platform_open_write(name, keep_id, &handle, &status.kind)
                   : platform_open_read(name, &handle, &status);
   if (*code != 0)
     return nullptr;

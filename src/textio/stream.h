@@ -49,8 +49,11 @@ struct text_stream {
 
 // Opens name with mode "rt" (an existing regular file) or "wt" (created or
 // truncated).  Returns nullptr on failure with the platform's code in
-// *code, or 0 there when memory ran out.
-text_stream *fopen(const char *name, const char *mode, int *code);
+// *code, or 0 there when memory ran out.  A "wt" open given keep, an open
+// read stream, refuses a name that leads to keep's file: opening it would
+// truncate that file before a byte of it is read.
+text_stream *fopen(const char *name, const char *mode, int *code,
+                   const text_stream *keep = nullptr);
 
 // Writes out what is buffered and releases the stream, also when the write
 // fails.  Returns 0, or -1 with the platform's code in *code.

@@ -27,30 +27,6 @@ void report(const char *label, int code) {
   print_diagnostic(label);
 }
 
-// Whether name already leads to the open source (the same name, a hard
-// link or a symbolic link): opening it for writing would truncate the
-// source before a byte of it is read.
-bool names_source(const text_stream *source, const char *name) {
-  file_status status{};
-  if (platform_status(name, &status) != 0)
-    return false;
-  return status.id.device == source->id.device &&
-         status.id.index == source->id.index;
-}
-
-text_stream *open_target(const text_stream *source, const char *name) {
-  if (names_source(source, name)) {
-    error_number = ERROR_EXISTS;
-    print_diagnostic(LABEL_OPEN_OUTPUT);
-    return nullptr;
-  }
-  int code = 0;
-  text_stream *target = fopen(name, "wt", &code);
-  if (target == nullptr)
-    report(LABEL_OPEN_OUTPUT, code);
-  return target;
-}
-
 // Closes both streams.  A copy that did not complete is never reported as
 // done: its target is removed (unless it is a device) and the failure is
 // reported instead of the progress line.
@@ -93,8 +69,11 @@ void translate_file(const char *path, int case_mode) {
     return;
   }
   std::string name = output_name(path, case_mode);
-  text_stream *target = open_target(source, name.c_str());
+  // The target is refused when its name leads back to the source (the same
+  // name, a link): opening it would truncate the source.
+  text_stream *target = fopen(name.c_str(), "wt", &code, source);
   if (target == nullptr) {
+    report(LABEL_OPEN_OUTPUT, code);
     fclose(source, &code);
     return;
   }

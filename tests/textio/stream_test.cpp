@@ -291,6 +291,24 @@ TEST_F(StreamTest, WriteFailureOnADevice) {
   fclose(out, &code);
 }
 
+TEST_F(StreamTest, TargetLeadingToTheSourceIsRefused) {
+  int code = 0;
+  text_stream *in = fopen(put("a.txt", "Keep").c_str(), "rt", &code);
+  ASSERT_NE(nullptr, in);
+  ASSERT_EQ(0, link(path("a.txt").c_str(), path("hard.lo").c_str()));
+  ASSERT_EQ(0, symlink("a.txt", path("soft.lo").c_str()));
+  for (const char *name : {"a.txt", "hard.lo", "soft.lo"}) {
+    SCOPED_TRACE(name);
+    EXPECT_EQ(nullptr, fopen(path(name).c_str(), "wt", &code, in));
+    EXPECT_EQ(EEXIST, code);
+  }
+  text_stream *other = fopen(path("other.lo").c_str(), "wt", &code, in);
+  EXPECT_NE(nullptr, other);
+  fclose(other, &code);
+  fclose(in, &code);
+  EXPECT_EQ("Keep", get("a.txt"));
+}
+
 TEST_F(StreamTest, OpenFailures) {
   put("file", "x");
   fs::create_directory(path("sub"));
