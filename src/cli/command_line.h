@@ -20,6 +20,12 @@ namespace morvidex {
 std::vector<std::string>
 split_command_line(const char *line, bool (*is_lead_byte)(unsigned char));
 
+// The words the program works on: those the caller passed, or, where the
+// platform hands over one command line, the words split from it, element 0
+// being the full path of the program's file.  *words keeps their bytes.
+std::vector<const char *> program_arguments(int argc, char **argv,
+                                            std::vector<std::string> *words);
+
 } // namespace morvidex
 
 #endif

@@ -7,7 +7,6 @@
 #include "cli/console.h"
 #include "cli/dispatch.h"
 #include "cli/exit.h"
-#include "platform/platform.h"
 #include "translate/translate.h"
 
 namespace {
@@ -28,30 +27,7 @@ const char USAGE[] =
     "\tu - to upper register\n"
     "\n";
 
-// Room for the program's own path, element 0 of the argument vector.
-constexpr std::size_t PROGRAM_PATH_SIZE = 4096;
-
 void say(const char *text) { morvidex::printf(text); }
-
-// The words the program works on: those the caller passed, or, where the
-// platform hands over one command line, the program's own words from it,
-// element 0 being the full path of the program's file.
-std::vector<const char *> arguments(int argc, char **argv,
-                                    std::vector<std::string> *words) {
-  const char *line = morvidex::platform_command_line();
-  if (line == nullptr)
-    return std::vector<const char *>(argv, argv + argc);
-  *words = morvidex::split_command_line(line, morvidex::platform_is_lead_byte);
-  char path[PROGRAM_PATH_SIZE] = "";
-  morvidex::platform_program_path(path, sizeof path);
-  if (words->empty())
-    words->emplace_back();
-  (*words)[0] = path;
-  std::vector<const char *> args;
-  for (const std::string &word : *words)
-    args.push_back(word.c_str());
-  return args;
-}
 
 const morvidex::translators TRANSLATORS = {morvidex::translate_file,
                                            morvidex::translate_directory, say};
@@ -61,7 +37,8 @@ const morvidex::translators TRANSLATORS = {morvidex::translate_file,
 int main(int argc, char **argv) {
   morvidex::start_console();
   std::vector<std::string> words;
-  std::vector<const char *> args = arguments(argc, argv, &words);
+  std::vector<const char *> args =
+      morvidex::program_arguments(argc, argv, &words);
   int count = static_cast<int>(args.size());
   morvidex::printf(BANNER);
   if (morvidex::wants_usage(count, args.data())) {
