@@ -36,7 +36,14 @@ pids=
 for uid in $users; do
   mkdir -p "$dir/$uid"
   chown "$uid:$uid" "$dir/$uid"
-  as_user "$uid" "$wine64" wineboot &
+  # A server that outlives each run of the program by two minutes: one that
+  # stops between two runs would drop the connection of the second.
+  as_user "$uid" mkdir "$dir/$uid/prefix"
+  # Neither it nor the processes wineboot leaves behind may hold on to the
+  # output of this script, or the test would wait for them.
+  as_user "$uid" "$(dirname "$wine64")/wineserver" -p120 \
+    </dev/null >/dev/null 2>&1
+  as_user "$uid" "$wine64" wineboot </dev/null >/dev/null 2>&1 &
   pids="$pids $!"
 done
 for pid in $pids; do
