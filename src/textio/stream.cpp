@@ -131,9 +131,11 @@ void convert_blocks(text_stream *source, text_stream *target, letter_case to) {
       source->eof = true;
       return;
     }
-    // A short read that reaches the size the file had when it was opened
-    // is its end: the read that would only say so is spared.
-    bool at_end = got < source->size && got >= source->unread_size;
+    // A short read that ends exactly at the size the file had when it was
+    // opened is its end: the read that would only say so is spared.  Files
+    // whose size tells nothing (those of /proc say 0) read on to a read of
+    // nothing.
+    bool at_end = got < source->size && got == source->unread_size;
     source->unread_size -=
         std::min<unsigned long long>(got, source->unread_size);
     auto *marker = static_cast<unsigned char *>(

@@ -239,6 +239,24 @@ TEST_F(StreamTest, CopiesAreExactAcrossBlockEdges) {
   }
 }
 
+// A file whose size says 0 and whose reads are short, as those of /proc
+// are, is read to its end all the same.
+TEST_F(StreamTest, FileLongerThanItsSizeIsReadWhole) {
+  const char *name = "/proc/kallsyms";
+  std::ifstream raw(name, std::ios::binary);
+  std::string bytes(std::istreambuf_iterator<char>(raw), {});
+  ASSERT_GT(bytes.size(), 2 * FILE_BLOCK);
+  int code = 0;
+  text_stream *in = fopen(name, "rt", &code);
+  text_stream *out = fopen(path("out").c_str(), "wt", &code);
+  ASSERT_TRUE(in != nullptr && out != nullptr);
+  copy_mapped(in, out, TO_UPPER);
+  EXPECT_TRUE(feof(in));
+  fclose(out, &code);
+  fclose(in, &code);
+  EXPECT_EQ(expected_text(bytes, TO_UPPER).size(), get("out").size());
+}
+
 TEST_F(StreamTest, IndicationsOfEmptyAndWrongWayStreams) {
   int code = 0;
   text_stream *in = fopen(put("empty", "").c_str(), "rt", &code);
