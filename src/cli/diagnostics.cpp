@@ -164,6 +164,12 @@ int error_from_code(int code) {
 
 void set_error_from_code(int code) { error_number = error_from_code(code); }
 
+void report_failure(const char *label, int code) {
+  if (code != 0)
+    set_error_from_code(code);
+  print_diagnostic(label);
+}
+
 void print_diagnostic(const char *label) {
   const char *text = error_text(error_number);
   if (label != nullptr && *label != '\0') {

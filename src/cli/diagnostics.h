@@ -36,6 +36,11 @@ void set_error_from_code(int code);
 // empty label gives the text alone.
 void print_diagnostic(const char *label);
 
+// Stores the error number of a platform code and prints the diagnostic.
+// Code 0 (a failure the platform gave no code for, such as memory running
+// out) leaves the error number as it was.
+void report_failure(const char *label, int code);
+
 } // namespace morvidex
 
 #endif

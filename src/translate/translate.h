@@ -13,6 +13,10 @@ constexpr int MODE_NONE = 0;
 constexpr int MODE_LOWER = 1;
 constexpr int MODE_UPPER = 2;
 
+// The suffixes of converted files.
+constexpr char SUFFIX_LOWER[] = ".lo";
+constexpr char SUFFIX_UPPER[] = ".up";
+
 // The sibling's name: path up to its first "." anywhere, then ".up" for
 // MODE_UPPER or ".lo" otherwise.
 std::string output_name(const char *path, int case_mode);

@@ -25,17 +25,10 @@ constexpr std::size_t SAVED_DIR_SIZE = 260;
 
 // Never converted by a walk: the program's own file.
 const char SELF_NAME[] = "morvidex.exe";
-const char SUFFIX_LOWER[] = ".lo";
-const char SUFFIX_UPPER[] = ".up";
 
 // Shorter names are never taken for a conversion's output: a file called
 // exactly ".lo" is converted.
 constexpr std::size_t MIN_SIBLING_LENGTH = 4;
-
-void report(const char *label, int code) {
-  set_error_from_code(code);
-  print_diagnostic(label);
-}
 
 bool is_dot_name(const char *name) {
   return std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0;
@@ -49,7 +42,7 @@ void visit_entry(const char *name, file_kind hint, bool is_link, int recurse,
   file_status status{};
   int code = platform_entry_status(name, hint, is_link, &status);
   if (code != 0) {
-    report(LABEL_STAT, code);
+    report_failure(LABEL_STAT, code);
     return;
   }
   if (is_dot_name(name))
@@ -85,7 +78,7 @@ void translate_directory(const char *dir, int recurse, int case_mode,
   platform_dir *listing = nullptr;
   int code = platform_opendir(dir, &listing);
   if (code != 0) {
-    report(LABEL_OPEN_DIR, code);
+    report_failure(LABEL_OPEN_DIR, code);
     exit(1);
   }
   char saved[SAVED_DIR_SIZE];
@@ -96,7 +89,7 @@ void translate_directory(const char *dir, int recurse, int case_mode,
   }
   code = platform_chdir(dir);
   if (code != 0) {
-    report(LABEL_CHDIR, code);
+    report_failure(LABEL_CHDIR, code);
     platform_closedir(listing);
     return;
   }
@@ -106,10 +99,10 @@ void translate_directory(const char *dir, int recurse, int case_mode,
     visit_entry(name, hint, is_link, recurse, case_mode, pattern);
   code = platform_chdir(saved);
   if (code != 0)
-    report(LABEL_CHDIR, code);
+    report_failure(LABEL_CHDIR, code);
   code = platform_closedir(listing);
   if (code != 0)
-    report(LABEL_CLOSE_DIR, code);
+    report_failure(LABEL_CLOSE_DIR, code);
   printf(CLOSING_LINE, dir);
 }
 

@@ -16,17 +16,6 @@ const char LABEL_READ_INPUT[] = "Can't read input file.";
 const char LABEL_WRITE_OUTPUT[] = "Can't write output file.";
 const char PROGRESS_LINE[] = "Translate file '%s' to file '%s'\n";
 
-const char SUFFIX_LOWER[] = ".lo";
-const char SUFFIX_UPPER[] = ".up";
-
-// An open failure for want of memory carries no code and leaves the error
-// number as it was.
-void report(const char *label, int code) {
-  if (code != 0)
-    set_error_from_code(code);
-  print_diagnostic(label);
-}
-
 // Closes both streams.  A copy that did not complete is never reported as
 // done: its target is removed (unless it is a device) and the failure is
 // reported instead of the progress line.
@@ -45,7 +34,7 @@ void finish(const char *path, const char *name, text_stream *source,
   if (read_failed || write_failed) {
     if (regular)
       platform_remove(name);
-    report(read_failed ? LABEL_READ_INPUT : LABEL_WRITE_OUTPUT, code);
+    report_failure(read_failed ? LABEL_READ_INPUT : LABEL_WRITE_OUTPUT, code);
     return;
   }
   printf(PROGRESS_LINE, path, name);
@@ -65,7 +54,7 @@ void translate_file(const char *path, int case_mode) {
   int code = 0;
   text_stream *source = fopen(path, "rt", &code);
   if (source == nullptr) {
-    report(LABEL_OPEN_INPUT, code);
+    report_failure(LABEL_OPEN_INPUT, code);
     return;
   }
   std::string name = output_name(path, case_mode);
@@ -73,7 +62,7 @@ void translate_file(const char *path, int case_mode) {
   // name, a link): opening it would truncate the source.
   text_stream *target = fopen(name.c_str(), "wt", &code, source);
   if (target == nullptr) {
-    report(LABEL_OPEN_OUTPUT, code);
+    report_failure(LABEL_OPEN_OUTPUT, code);
     fclose(source, &code);
     return;
   }
