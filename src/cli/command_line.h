@@ -3,10 +3,14 @@
 #ifndef MORVIDEX_CLI_COMMAND_LINE_H
 #define MORVIDEX_CLI_COMMAND_LINE_H
 
-#include <string>
-#include <vector>
+#include <cstddef>
 
 namespace morvidex {
+
+// Room that split_command_line needs for a line of length n: bytes for the
+// words' characters with their terminating zeros, and word pointers.
+constexpr std::size_t split_bytes_size(std::size_t n) { return n + 1; }
+constexpr std::size_t split_words_size(std::size_t n) { return (n + 1) / 2; }
 
 // Splits a command line into words.  Blanks and tabs separate words; a
 // double quote opens a stretch, ended by the next double quote or the end
@@ -16,15 +20,18 @@ namespace morvidex {
 // gives a literal quote; every other backslash is an ordinary character.
 // A byte for which is_lead_byte holds takes the next byte with it, so that
 // byte never counts as a blank, a quote or a backslash.  Nothing is
-// expanded.
-std::vector<std::string>
-split_command_line(const char *line, bool (*is_lead_byte)(unsigned char));
+// expanded.  The words go into bytes, each terminated, with a pointer to
+// each in words; returns their count.
+std::size_t split_command_line(const char *line,
+                               bool (*is_lead_byte)(unsigned char),
+                               char *bytes, const char **words);
 
 // The words the program works on: those the caller passed, or, where the
 // platform hands over one command line, the words split from it, element 0
-// being the full path of the program's file.  *words keeps their bytes.
-std::vector<const char *> program_arguments(int argc, char **argv,
-                                            std::vector<std::string> *words);
+// being the full path of the program's file.  Returns their count, or -1
+// when there is no memory for them; nothing is allocated where the caller
+// passed the words.
+int program_arguments(int argc, char **argv, const char *const **args);
 
 } // namespace morvidex
 

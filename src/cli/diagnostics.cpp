@@ -165,8 +165,7 @@ int error_from_code(int code) {
 void set_error_from_code(int code) { error_number = error_from_code(code); }
 
 void report_failure(const char *label, int code) {
-  if (code != 0)
-    set_error_from_code(code);
+  error_number = code == 0 ? ERROR_NO_MEMORY : error_from_code(code);
   print_diagnostic(label);
 }
 

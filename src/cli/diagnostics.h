@@ -37,8 +37,8 @@ void set_error_from_code(int code);
 void print_diagnostic(const char *label);
 
 // Stores the error number of a platform code and prints the diagnostic.
-// Code 0 (a failure the platform gave no code for, such as memory running
-// out) leaves the error number as it was.
+// Code 0 is what the program's own layers give when memory runs out: it
+// reports "Not enough memory".
 void report_failure(const char *label, int code);
 
 } // namespace morvidex

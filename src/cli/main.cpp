@@ -1,10 +1,8 @@
 // morvidex: converts the letters of text files to lower or upper case,
 // writing each converted file beside its source.
-#include <string>
-#include <vector>
-
 #include "cli/command_line.h"
 #include "cli/console.h"
+#include "cli/diagnostics.h"
 #include "cli/dispatch.h"
 #include "cli/exit.h"
 #include "translate/translate.h"
@@ -36,15 +34,17 @@ const morvidex::translators TRANSLATORS = {morvidex::translate_file,
 
 int main(int argc, char **argv) {
   morvidex::start_console();
-  std::vector<std::string> words;
-  std::vector<const char *> args =
-      morvidex::program_arguments(argc, argv, &words);
-  int count = static_cast<int>(args.size());
+  const char *const *args = nullptr;
+  int count = morvidex::program_arguments(argc, argv, &args);
+  if (count < 0) {
+    morvidex::report_failure(nullptr, 0);
+    morvidex::exit(1);
+  }
   morvidex::printf(BANNER);
-  if (morvidex::wants_usage(count, args.data())) {
+  if (morvidex::wants_usage(count, args)) {
     morvidex::printf(USAGE);
     morvidex::exit(0);
   }
-  morvidex::dispatch(count, args.data(), TRANSLATORS);
+  morvidex::dispatch(count, args, TRANSLATORS);
   morvidex::exit(0);
 }

@@ -71,11 +71,13 @@ int platform_read(file_handle h, void *data, std::size_t n, std::size_t *got);
 // device is refused as access denied, without blocking on it.
 int platform_open_read(const char *name, file_handle *h, file_status *status);
 
-// Creates or truncates a file for writing and tells what it is; a directory
-// is refused as access denied, and a FIFO without a reader never blocks.
-// With keep, a name that leads to that file (by the same name, a link, or
-// a name that differs only in case where case does not count) is refused
-// as existing, before anything is truncated.
+// Opens a file for writing, creating it when it is missing, and tells what
+// it is; a directory is refused as access denied, and a FIFO without a
+// reader never blocks.  An existing file is judged by the opened handle:
+// when it is keep's file (by the same name, a link, or a name that differs
+// only in case where case does not count) the handle is closed with the
+// file untouched and the open refused as existing; any other regular file
+// is emptied through the handle.
 int platform_open_write(const char *name, const file_id *keep, file_handle *h,
                         file_kind *kind);
 

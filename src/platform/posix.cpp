@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <csignal>
+#include <new>
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -116,7 +117,7 @@ int platform_open_read(const char *name, file_handle *h, file_status *status) {
   // effect.
   int fd = open(name, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
   if (fd == -1)
-    return errno;
+    return errno == ENXIO ? EACCES : errno; // a socket, a driverless device
   struct stat st;
   if (fstat(fd, &st) == -1)
     return close_keeping(fd, errno);
@@ -129,29 +130,33 @@ int platform_open_read(const char *name, file_handle *h, file_status *status) {
 
 int platform_open_write(const char *name, const file_id *keep, file_handle *h,
                         file_kind *kind) {
-  struct stat st;
-  bool exists = stat(name, &st) == 0;
-  if (exists && keep != nullptr && st.st_dev == keep->device &&
-      st.st_ino == keep->index)
-    return EEXIST;
-  // A regular file, or a new one, opens as it is.  Anything else opens with
-  // O_NONBLOCK, so that a FIFO without a reader fails at once instead of
-  // waiting for one, and loses the flag once open.
-  bool plain = exists ? S_ISREG(st.st_mode) : errno == ENOENT;
-  int fd = open(name,
-                O_WRONLY | O_CREAT | O_TRUNC | O_NOCTTY | O_CLOEXEC |
-                    (plain ? 0 : O_NONBLOCK),
-                0666);
+  // A name that leads nowhere yet gets a new file, which cannot be the
+  // source: no status call is needed.
+  int fd = open(name, O_WRONLY | O_CREAT | O_EXCL | O_NOCTTY | O_CLOEXEC, 0666);
+  if (fd != -1) {
+    *kind = KIND_REGULAR;
+    *h = fd;
+    return 0;
+  }
+  if (errno != EEXIST)
+    return errno == EISDIR ? EACCES : errno;
+  // Something is there.  It is opened without truncation and judged by what
+  // the descriptor leads to, so that neither a failing status call nor a
+  // link made meanwhile by another process can lead to the source being
+  // emptied.  O_NONBLOCK makes a FIFO without a reader fail at once.
+  fd = open(name, O_WRONLY | O_CREAT | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666);
   if (fd == -1)
     return errno == EISDIR ? EACCES : errno;
-  *kind = KIND_REGULAR;
-  if (!plain) {
-    if (fstat(fd, &st) == -1)
-      return close_keeping(fd, errno);
-    *kind = kind_of_mode(st.st_mode);
-    if (!S_ISREG(st.st_mode) && fcntl(fd, F_SETFL, 0) == -1)
-      return close_keeping(fd, errno);
-  }
+  struct stat st;
+  if (fstat(fd, &st) == -1)
+    return close_keeping(fd, errno);
+  if (keep != nullptr && st.st_dev == keep->device && st.st_ino == keep->index)
+    return close_keeping(fd, EEXIST);
+  *kind = kind_of_mode(st.st_mode);
+  if (*kind == KIND_REGULAR && st.st_size > 0 && ftruncate(fd, 0) == -1)
+    return close_keeping(fd, errno);
+  if (*kind != KIND_REGULAR && fcntl(fd, F_SETFL, 0) == -1)
+    return close_keeping(fd, errno);
   *h = fd;
   return 0;
 }
@@ -174,7 +179,11 @@ int platform_opendir(const char *dir, platform_dir **listing) {
   DIR *d = opendir(*dir == '\0' ? "." : dir);
   if (d == nullptr)
     return errno;
-  *listing = new platform_dir{d};
+  *listing = new (std::nothrow) platform_dir{d};
+  if (*listing == nullptr) {
+    closedir(d);
+    return ENOMEM;
+  }
   return 0;
 }
 

@@ -42,10 +42,11 @@ file_kind kind_of_handle(HANDLE h) {
   }
 }
 
-void fill_identity(HANDLE h, file_status *status) {
+// Fills in what the handle leads to; false when the system cannot tell.
+bool fill_identity(HANDLE h, file_status *status) {
   BY_HANDLE_FILE_INFORMATION info;
   if (!GetFileInformationByHandle(h, &info))
-    return;
+    return false;
   status->id.device = info.dwVolumeSerialNumber;
   status->id.index =
       (static_cast<unsigned long long>(info.nFileIndexHigh) << 32) |
@@ -54,6 +55,7 @@ void fill_identity(HANDLE h, file_status *status) {
                  info.nFileSizeLow;
   if (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
     status->kind = KIND_DIRECTORY;
+  return true;
 }
 
 int close_keeping(HANDLE h, int code) {
@@ -126,18 +128,27 @@ int platform_open_read(const char *name, file_handle *h, file_status *status) {
 
 int platform_open_write(const char *name, const file_id *keep, file_handle *h,
                         file_kind *kind) {
-  file_status existing{};
-  if (keep != nullptr && platform_status(name, &existing) == 0 &&
-      existing.id.device == keep->device && existing.id.index == keep->index)
-    return ERROR_FILE_EXISTS;
+  // OPEN_ALWAYS leaves an existing file as it is, so that it is judged by
+  // the handle, never by its name beforehand: only a file that is not the
+  // source is emptied.
   HANDLE file =
       CreateFileA(name, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                  nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+                  nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) {
     int code = last_error();
     return code == CODE_OPEN_FAILED ? ERROR_FILE_EXISTS : code;
   }
   *kind = kind_of_handle(file);
+  if (GetLastError() == ERROR_ALREADY_EXISTS && *kind == KIND_REGULAR) {
+    file_status existing{KIND_REGULAR, false, {0, 0}, 0};
+    if (!fill_identity(file, &existing))
+      return close_keeping(file, last_error());
+    if (keep != nullptr && existing.id.device == keep->device &&
+        existing.id.index == keep->index)
+      return close_keeping(file, ERROR_FILE_EXISTS);
+    if (existing.size > 0 && !SetEndOfFile(file))
+      return close_keeping(file, last_error());
+  }
   *h = from_win(file);
   return 0;
 }
@@ -214,13 +225,17 @@ int platform_closedir(platform_dir *listing) {
 int platform_entry_status(const char *name, file_kind hint, bool is_link,
                           file_status *status) {
   // The listing's entry holds the attributes of anything but a link; what a
-  // link leads to decides, and one that leads nowhere fails.
-  if (!is_link) {
+  // link leads to decides, and one that leads nowhere fails.  Without a
+  // hint the name is looked up.
+  if (!is_link && hint != KIND_UNKNOWN) {
     *status = file_status{hint, false, {0, 0}, 0};
     return 0;
   }
   int code = platform_status(name, status);
-  status->is_link = true;
+  DWORD attributes =
+      is_link ? FILE_ATTRIBUTE_REPARSE_POINT : GetFileAttributesA(name);
+  status->is_link = attributes != INVALID_FILE_ATTRIBUTES &&
+                    (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
   return code;
 }
 

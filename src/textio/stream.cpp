@@ -45,31 +45,39 @@ int write_out(text_stream *stream) {
   return -1;
 }
 
-// Gives an opened handle its buffer.  A write stream on a regular file gets
-// a staging area that holds its whole buffer expanded, so that a write-out
-// is one platform call.
-text_stream *make_stream(file_handle handle, bool writing, file_kind kind) {
+// A stream with buffers for any kind of file, allocated before the file is
+// opened so that running out of memory never creates or empties a target.
+// A write stream's staging area holds its whole buffer expanded, so that
+// the write-out of a regular file is one platform call.
+text_stream *make_stream(bool writing) {
   auto *stream = new (std::nothrow) text_stream{};
   if (stream == nullptr)
     return nullptr;
-  bool regular = kind == KIND_REGULAR;
-  std::size_t size = regular ? FILE_BLOCK : DEVICE_BLOCK;
-  std::size_t staging = 0;
-  if (writing)
-    staging = regular ? 2 * size : STAGING_SIZE;
-  stream->buffer = new (std::nothrow) unsigned char[size + staging];
+  std::size_t staging = writing ? 2 * FILE_BLOCK : 0;
+  stream->buffer = new (std::nothrow) unsigned char[FILE_BLOCK + staging];
   if (stream->buffer == nullptr) {
     delete stream;
     return nullptr;
   }
-  stream->size = size;
-  stream->staging = stream->buffer + size;
-  stream->staging_size = staging;
-  stream->handle = handle;
+  stream->handle = NO_HANDLE;
   stream->writing = writing;
-  stream->line_buffered = kind == KIND_CHAR_DEVICE;
-  stream->regular = regular;
   return stream;
+}
+
+void release(text_stream *stream) {
+  delete[] stream->buffer;
+  delete stream;
+}
+
+// Sizes the buffers for what was opened: a device or other special file
+// keeps the classic 512-byte blocks and 128-byte staging.
+void fit_to_kind(text_stream *stream, file_kind kind) {
+  stream->regular = kind == KIND_REGULAR;
+  stream->line_buffered = kind == KIND_CHAR_DEVICE;
+  stream->size = stream->regular ? FILE_BLOCK : DEVICE_BLOCK;
+  stream->staging = stream->buffer + stream->size;
+  if (stream->writing)
+    stream->staging_size = stream->regular ? 2 * FILE_BLOCK : STAGING_SIZE;
 }
 
 // Bytes a vector step of convert_text takes at a time, and its lane mask.
@@ -163,19 +171,21 @@ void convert_blocks(text_stream *source, text_stream *target, letter_case to) {
 text_stream *fopen(const char *name, const char *mode, int *code,
                    const text_stream *keep) {
   bool writing = mode[0] == 'w';
-  file_handle handle = NO_HANDLE;
-  file_status status{};
-  const file_id *keep_id = keep != nullptr ? &keep->id : nullptr;
-  *code = writing ? platform_open_write(name, keep_id, &handle, &status.kind)
-                  : platform_open_read(name, &handle, &status);
-  if (*code != 0)
-    return nullptr;
-  text_stream *stream = make_stream(handle, writing, status.kind);
+  text_stream *stream = make_stream(writing);
   if (stream == nullptr) {
-    // Out of memory: the file is closed again, a new target left empty.
-    platform_close(handle);
+    *code = 0;
     return nullptr;
   }
+  file_status status{};
+  const file_id *keep_id = keep != nullptr ? &keep->id : nullptr;
+  *code = writing ? platform_open_write(name, keep_id, &stream->handle,
+                                        &status.kind)
+                  : platform_open_read(name, &stream->handle, &status);
+  if (*code != 0) {
+    release(stream);
+    return nullptr;
+  }
+  fit_to_kind(stream, status.kind);
   stream->id = status.id;
   stream->unread_size = status.size;
   return stream;
@@ -193,8 +203,7 @@ int fclose(text_stream *stream, int *code) {
     result = -1;
     *code = closed;
   }
-  delete[] stream->buffer;
-  delete stream;
+  release(stream);
   return result;
 }
 

@@ -47,11 +47,14 @@ struct text_stream {
   int code;           // the platform's code for the last failure
 };
 
-// Opens name with mode "rt" (an existing regular file) or "wt" (created or
-// truncated).  Returns nullptr on failure with the platform's code in
-// *code, or 0 there when memory ran out.  A "wt" open given keep, an open
-// read stream, refuses a name that leads to keep's file: opening it would
-// truncate that file before a byte of it is read.
+// Opens name with mode "rt" (an existing regular file) or "wt" (created,
+// or emptied when it exists).  The buffers are taken before the file is
+// opened, so running out of memory never creates or empties a file.
+// Returns nullptr on failure with the platform's code in *code, or 0 there
+// when memory ran out.  A "wt" open given keep, an open read stream,
+// refuses a file that turns out to be keep's (by the same name, a link, or
+// a name that differs only in case where case does not count) and leaves
+// it untouched: writing it would destroy that file.
 text_stream *fopen(const char *name, const char *mode, int *code,
                    const text_stream *keep = nullptr);
 

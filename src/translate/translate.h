@@ -3,7 +3,7 @@
 #ifndef MORVIDEX_TRANSLATE_TRANSLATE_H
 #define MORVIDEX_TRANSLATE_TRANSLATE_H
 
-#include <string>
+#include <cstddef>
 
 namespace morvidex {
 
@@ -18,8 +18,10 @@ constexpr char SUFFIX_LOWER[] = ".lo";
 constexpr char SUFFIX_UPPER[] = ".up";
 
 // The sibling's name: path up to its first "." anywhere, then ".up" for
-// MODE_UPPER or ".lo" otherwise.
-std::string output_name(const char *path, int case_mode);
+// MODE_UPPER or ".lo" otherwise.  name holds output_name_size(path) bytes,
+// the terminating zero included.
+std::size_t output_name_size(const char *path);
+void output_name(const char *path, int case_mode, char *name);
 
 // Converts path into its sibling and prints the progress line, or reports
 // why it could not on standard error.  The source is never changed, and a

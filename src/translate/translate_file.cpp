@@ -1,4 +1,5 @@
 #include <cstring>
+#include <new>
 
 #include "cli/console.h"
 #include "cli/diagnostics.h"
@@ -42,12 +43,15 @@ void finish(const char *path, const char *name, text_stream *source,
 
 } // namespace
 
-std::string output_name(const char *path, int case_mode) {
-  const char *dot = std::strchr(path, '.');
-  std::string name(path, dot != nullptr ? static_cast<std::size_t>(dot - path)
-                                        : std::strlen(path));
-  name += case_mode == MODE_UPPER ? SUFFIX_UPPER : SUFFIX_LOWER;
-  return name;
+std::size_t output_name_size(const char *path) {
+  return std::strcspn(path, ".") + sizeof SUFFIX_LOWER;
+}
+
+void output_name(const char *path, int case_mode, char *name) {
+  std::size_t stem = std::strcspn(path, ".");
+  std::memcpy(name, path, stem);
+  std::memcpy(name + stem, case_mode == MODE_UPPER ? SUFFIX_UPPER : SUFFIX_LOWER,
+              sizeof SUFFIX_LOWER);
 }
 
 void translate_file(const char *path, int case_mode) {
@@ -57,17 +61,25 @@ void translate_file(const char *path, int case_mode) {
     report_failure(LABEL_OPEN_INPUT, code);
     return;
   }
-  std::string name = output_name(path, case_mode);
-  // The target is refused when its name leads back to the source (the same
-  // name, a link): opening it would truncate the source.
-  text_stream *target = fopen(name.c_str(), "wt", &code, source);
+  // The target is refused when it turns out to be the source (the same
+  // name, a link): writing it would destroy the source.  Code 0 stands for
+  // memory running out, for the name as for the stream.
+  char *name = new (std::nothrow) char[output_name_size(path)];
+  text_stream *target = nullptr;
+  code = 0;
+  if (name != nullptr) {
+    output_name(path, case_mode, name);
+    target = fopen(name, "wt", &code, source);
+  }
   if (target == nullptr) {
     report_failure(LABEL_OPEN_OUTPUT, code);
     fclose(source, &code);
+    delete[] name;
     return;
   }
   copy_mapped(source, target, case_mode == MODE_UPPER ? TO_UPPER : TO_LOWER);
-  finish(path, name.c_str(), source, target);
+  finish(path, name, source, target);
+  delete[] name;
 }
 
 } // namespace morvidex

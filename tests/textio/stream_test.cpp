@@ -320,9 +320,18 @@ TEST_F(StreamTest, TargetLeadingToTheSourceIsRefused) {
     EXPECT_EQ(nullptr, fopen(path(name).c_str(), "wt", &code, in));
     EXPECT_EQ(EEXIST, code);
   }
-  text_stream *other = fopen(path("other.lo").c_str(), "wt", &code, in);
-  EXPECT_NE(nullptr, other);
-  fclose(other, &code);
+  // Another file, existing or reached through a link that leads nowhere
+  // yet, is emptied and written.
+  put("other.lo", "Old content, longer than the new");
+  ASSERT_EQ(0, symlink("new.txt", path("dangling.lo").c_str()));
+  for (const char *name : {"other.lo", "dangling.lo"}) {
+    SCOPED_TRACE(name);
+    text_stream *other = fopen(path(name).c_str(), "wt", &code, in);
+    ASSERT_NE(nullptr, other);
+    EXPECT_EQ('x', fputc('x', other));
+    EXPECT_EQ(0, fclose(other, &code));
+    EXPECT_EQ("x", get(name));
+  }
   fclose(in, &code);
   EXPECT_EQ("Keep", get("a.txt"));
 }

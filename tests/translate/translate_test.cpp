@@ -30,7 +30,9 @@ TEST(OutputName, StemEndsAtTheFirstDotAnywhere) {
   };
   for (const auto &t : cases) {
     SCOPED_TRACE(t.path);
-    EXPECT_EQ(t.expected, output_name(t.path, t.mode));
+    std::string name(output_name_size(t.path), '?');
+    output_name(t.path, t.mode, &name[0]);
+    EXPECT_EQ(t.expected + '\0', name);
   }
 }
 
