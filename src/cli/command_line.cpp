@@ -1,7 +1,7 @@
 #include "cli/command_line.h"
 
 #include <cstring>
-#include <new>
+#include <cstdlib>
 
 #include "platform/platform.h"
 
@@ -69,7 +69,8 @@ int program_arguments(int argc, char **argv, const char *const **args) {
   std::size_t n = std::strlen(line);
   std::size_t slots = split_words_size(n) + 2;
   std::size_t bytes = PROGRAM_PATH_SIZE + split_bytes_size(n);
-  auto *words = new (std::nothrow) const char *[slots + bytes / sizeof(char *) + 1];
+  auto *words = static_cast<const char **>(
+      std::malloc(slots * sizeof(char *) + bytes));
   if (words == nullptr)
     return -1;
   char *path = reinterpret_cast<char *>(words + slots);

@@ -1,10 +1,10 @@
 // morvidex: converts the letters of text files to lower or upper case,
 // writing each converted file beside its source.
 #include "cli/command_line.h"
-#include "cli/console.h"
-#include "cli/diagnostics.h"
+#include "report/console.h"
+#include "report/diagnostics.h"
 #include "cli/dispatch.h"
-#include "cli/exit.h"
+#include "report/exit.h"
 #include "translate/translate.h"
 
 namespace {
@@ -37,7 +37,7 @@ int main(int argc, char **argv) {
   const char *const *args = nullptr;
   int count = morvidex::program_arguments(argc, argv, &args);
   if (count < 0) {
-    morvidex::report_failure(nullptr, 0);
+    morvidex::report_failure(nullptr, morvidex::CODE_NO_MEMORY);
     morvidex::exit(1);
   }
   morvidex::printf(BANNER);

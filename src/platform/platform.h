@@ -17,7 +17,13 @@ namespace morvidex {
 // An open file: a descriptor on POSIX, a HANDLE on Win32.
 using file_handle = std::intptr_t;
 
+// The handle of a stream that has no file open.
 constexpr file_handle NO_HANDLE = -1;
+
+// Stands for memory running out where no platform call failed: no platform
+// gives 0 for a failure, so the layers above may hand this code on, and the
+// report of a failure turns it into "Not enough memory".
+constexpr int CODE_NO_MEMORY = 0;
 
 // The standard handles the console writes to.
 enum std_stream { STD_OUTPUT = 1, STD_ERROR = 2 };
@@ -37,6 +43,7 @@ struct file_id {
   unsigned long long index;
 };
 
+// What a status call tells of a file.
 struct file_status {
   file_kind kind;
   bool is_link; // the name itself is a symbolic link
@@ -49,6 +56,7 @@ struct platform_dir; // an open directory listing
 // How the platform numbers its errors.
 enum error_codes { CODES_ERRNO, CODES_WIN32 };
 
+// The numbering this platform's codes follow.
 extern const error_codes PLATFORM_ERROR_CODES;
 
 // Prepares the process: closed standard handles are opened on the null
@@ -81,11 +89,13 @@ int platform_open_read(const char *name, file_handle *h, file_status *status);
 int platform_open_write(const char *name, const file_id *keep, file_handle *h,
                         file_kind *kind);
 
+// Releases a handle; the platform's code when it refuses.
 int platform_close(file_handle h);
 
 // Status of a name, following links (is_link tells whether it was one).
 int platform_status(const char *name, file_status *status);
 
+// Removes the file called name.
 int platform_remove(const char *name);
 
 // Opens a listing of dir; an empty name lists the current directory.
@@ -97,6 +107,7 @@ int platform_opendir(const char *dir, platform_dir **listing);
 const char *platform_readdir(platform_dir *listing, file_kind *hint,
                              bool *is_link);
 
+// Releases a listing and everything it holds.
 int platform_closedir(platform_dir *listing);
 
 // Status of a listed entry, using what the listing already told
@@ -107,6 +118,7 @@ int platform_entry_status(const char *name, file_kind hint, bool is_link,
 // The absolute path of the current directory, terminated, in size bytes.
 int platform_getcwd(char *buffer, std::size_t size);
 
+// Makes path the current directory; it stays unchanged on failure.
 int platform_chdir(const char *path);
 
 // The whole command line, on a platform that hands it over as one string
@@ -119,6 +131,7 @@ int platform_program_path(char *buffer, std::size_t size);
 // Whether c leads a double-byte character in the narrow code page.
 bool platform_is_lead_byte(unsigned char c);
 
+// Ends the process with status at once; nothing is written out.
 [[noreturn]] void platform_exit(int status);
 
 } // namespace morvidex

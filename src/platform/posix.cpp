@@ -4,7 +4,7 @@
 
 #include <cerrno>
 #include <csignal>
-#include <new>
+#include <cstdlib>
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -179,11 +179,12 @@ int platform_opendir(const char *dir, platform_dir **listing) {
   DIR *d = opendir(*dir == '\0' ? "." : dir);
   if (d == nullptr)
     return errno;
-  *listing = new (std::nothrow) platform_dir{d};
+  *listing = static_cast<platform_dir *>(std::malloc(sizeof(platform_dir)));
   if (*listing == nullptr) {
     closedir(d);
     return ENOMEM;
   }
+  (*listing)->dir = d;
   return 0;
 }
 
@@ -199,7 +200,7 @@ const char *platform_readdir(platform_dir *listing, file_kind *hint,
 
 int platform_closedir(platform_dir *listing) {
   int result = closedir(listing->dir) == -1 ? errno : 0;
-  delete listing;
+  std::free(listing);
   return result;
 }
 

@@ -5,7 +5,7 @@
 #include "platform/platform.h"
 
 #include <cstring>
-#include <new>
+#include <cstdlib>
 #include <windows.h>
 
 namespace morvidex {
@@ -181,11 +181,11 @@ int platform_opendir(const char *dir, platform_dir **listing) {
   std::size_t n = std::strlen(dir);
   char last = n > 0 ? dir[n - 1] : '\0';
   bool bare = n == 0 || last == ':' || last == '\\' || last == '/';
-  char *search = new (std::nothrow) char[n + sizeof ALL_NAMES + 1];
-  auto *d = new (std::nothrow) platform_dir;
+  auto *search = static_cast<char *>(std::malloc(n + sizeof ALL_NAMES + 1));
+  auto *d = static_cast<platform_dir *>(std::malloc(sizeof(platform_dir)));
   if (search == nullptr || d == nullptr) {
-    delete[] search;
-    delete d;
+    std::free(search);
+    std::free(d);
     return ERROR_NOT_ENOUGH_MEMORY;
   }
   std::memcpy(search, dir, n);
@@ -194,9 +194,9 @@ int platform_opendir(const char *dir, platform_dir **listing) {
   std::memcpy(search + n, ALL_NAMES, sizeof ALL_NAMES);
   d->find = FindFirstFileA(search, &d->entry);
   int code = d->find == INVALID_HANDLE_VALUE ? last_error() : 0;
-  delete[] search;
+  std::free(search);
   if (code != 0) {
-    delete d;
+    std::free(d);
     return code;
   }
   d->pending = true;
@@ -218,7 +218,7 @@ const char *platform_readdir(platform_dir *listing, file_kind *hint,
 
 int platform_closedir(platform_dir *listing) {
   int code = FindClose(listing->find) ? 0 : last_error();
-  delete listing;
+  std::free(listing);
   return code;
 }
 

@@ -1,16 +1,17 @@
 // Buffered text streams over platform file handles, with the DOS text
 // convention applied by the program itself on every platform: reading
 // drops every CR and ends the data at the first 0x1A; writing turns every
-// LF into CR LF.  The operations have the interfaces of their standard
-// library namesakes, except that a failure keeps the platform's error code
-// for the caller to report.
+// LF into CR LF.  fopen, fclose, fgetc, fputc, feof and ferror are the
+// program's own, in its namespace, not the C library's: they have the
+// interfaces of their standard namesakes, except that a failure keeps the
+// platform's error code for the caller to report.
 #ifndef MORVIDEX_TEXTIO_STREAM_H
 #define MORVIDEX_TEXTIO_STREAM_H
 
 #include <cstddef>
 
 #include "platform/platform.h"
-#include "textio/case_map.h"
+#include "textio/text_format.h"
 
 namespace morvidex {
 
@@ -22,10 +23,7 @@ constexpr std::size_t DEVICE_BLOCK = 512;
 // Bytes handed to the platform per call when a small buffer is written out.
 constexpr std::size_t STAGING_SIZE = 128;
 
-constexpr unsigned char CR = 0x0D;
-constexpr unsigned char LF = 0x0A;
-constexpr unsigned char EOF_MARKER = 0x1A;
-
+// One open file and its buffer, in one direction.
 struct text_stream {
   unsigned char *buffer;
   std::size_t size;       // characters the buffer holds when full
@@ -50,11 +48,11 @@ struct text_stream {
 // Opens name with mode "rt" (an existing regular file) or "wt" (created,
 // or emptied when it exists).  The buffers are taken before the file is
 // opened, so running out of memory never creates or empties a file.
-// Returns nullptr on failure with the platform's code in *code, or 0 there
-// when memory ran out.  A "wt" open given keep, an open read stream,
-// refuses a file that turns out to be keep's (by the same name, a link, or
-// a name that differs only in case where case does not count) and leaves
-// it untouched: writing it would destroy that file.
+// Returns nullptr on failure with the platform's code in *code, or
+// CODE_NO_MEMORY there when memory ran out.  A "wt" open given keep, an
+// open read stream, refuses a file that turns out to be keep's (by the
+// same name, a link, or a name that differs only in case where case does
+// not count) and leaves it untouched: writing it would destroy that file.
 text_stream *fopen(const char *name, const char *mode, int *code,
                    const text_stream *keep = nullptr);
 
@@ -62,9 +60,16 @@ text_stream *fopen(const char *name, const char *mode, int *code,
 // fails.  Returns 0, or -1 with the platform's code in *code.
 int fclose(text_stream *stream, int *code);
 
+// The slow paths of fgetc and fputc, out of line: a refill of an empty
+// buffer, the write-out of a full one, and the write-out of a line on a
+// line-buffered stream once c, just stored, ends it.
 int fgetc_refill(text_stream *stream);
 int fputc_flush(int c, text_stream *stream);
 int put_line_end(text_stream *stream, unsigned char c);
+
+// Writes out the stored characters; the buffer counts as empty afterwards
+// whether or not the write succeeds.  Returns 0, or -1 with the error set.
+int write_out(text_stream *stream);
 
 // The next byte of data, 0 to 255, or -1 at the end of the data or on a
 // read failure (feof and ferror tell which).  Only a refill costs a call.
@@ -85,20 +90,9 @@ inline int fputc(int c, text_stream *stream) {
   return fputc_flush(c, stream);
 }
 
+// Whether a refill found no more data, and whether a read or write failed.
 inline int feof(const text_stream *stream) { return stream->eof; }
 inline int ferror(const text_stream *stream) { return stream->error; }
-
-// Copies the rest of source into target through the case mapping, exactly
-// as a loop of fgetc, feof/ferror tests, mapping and fputc would, but a
-// whole run of bytes at a time.  It stops at the end of the data, at a
-// read failure and at the first refused character.
-void copy_mapped(text_stream *source, text_stream *target, letter_case to);
-
-// Converts n raw bytes (no 0x1A among them) to the form they are written
-// in: CRs dropped, letters mapped, each LF written as CR LF.  dst needs
-// room for 2n bytes.  Returns the count written.
-std::size_t convert_text(unsigned char *dst, const unsigned char *src,
-                         std::size_t n, letter_case to);
 
 // Reads up to n bytes of text data: CRs removed, nothing from the first
 // 0x1A on.  Returns the count, 0 at the end, -1 on failure (*code set).

@@ -1,8 +1,8 @@
 #include <cstring>
 
-#include "cli/console.h"
-#include "cli/diagnostics.h"
-#include "cli/exit.h"
+#include "report/console.h"
+#include "report/diagnostics.h"
+#include "report/exit.h"
 #include "platform/platform.h"
 #include "translate/translate.h"
 
@@ -79,7 +79,7 @@ bool walk(const char *dir, int recurse, int case_mode, const char *pattern) {
   if (platform_getcwd(saved, sizeof saved) != 0) {
     // Whatever the system says, a current directory that cannot be read
     // into the buffer counts as memory running out.
-    report_failure(LABEL_GETCWD, 0);
+    report_failure(LABEL_GETCWD, CODE_NO_MEMORY);
     exit(1);
   }
   code = platform_chdir(dir);

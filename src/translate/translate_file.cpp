@@ -1,9 +1,10 @@
 #include <cstring>
-#include <new>
+#include <cstdlib>
 
-#include "cli/console.h"
-#include "cli/diagnostics.h"
+#include "report/console.h"
+#include "report/diagnostics.h"
 #include "platform/platform.h"
+#include "textio/block_copy.h"
 #include "textio/stream.h"
 #include "translate/translate.h"
 
@@ -62,11 +63,10 @@ void translate_file(const char *path, int case_mode) {
     return;
   }
   // The target is refused when it turns out to be the source (the same
-  // name, a link): writing it would destroy the source.  Code 0 stands for
-  // memory running out, for the name as for the stream.
-  char *name = new (std::nothrow) char[output_name_size(path)];
+  // name, a link): writing it would destroy the source.
+  auto *name = static_cast<char *>(std::malloc(output_name_size(path)));
   text_stream *target = nullptr;
-  code = 0;
+  code = CODE_NO_MEMORY;
   if (name != nullptr) {
     output_name(path, case_mode, name);
     target = fopen(name, "wt", &code, source);
@@ -74,12 +74,12 @@ void translate_file(const char *path, int case_mode) {
   if (target == nullptr) {
     report_failure(LABEL_OPEN_OUTPUT, code);
     fclose(source, &code);
-    delete[] name;
+    std::free(name);
     return;
   }
   copy_mapped(source, target, case_mode == MODE_UPPER ? TO_UPPER : TO_LOWER);
   finish(path, name, source, target);
-  delete[] name;
+  std::free(name);
 }
 
 } // namespace morvidex

@@ -1,5 +1,7 @@
 #include "textio/stream.h"
 
+#include "textio/block_copy.h"
+
 #include <gtest/gtest.h>
 
 #include <cerrno>

@@ -1,4 +1,4 @@
-#include "cli/console.h"
+#include "report/console.h"
 
 #include <cstring>
 

@@ -1,4 +1,4 @@
-#include "cli/diagnostics.h"
+#include "report/diagnostics.h"
 
 #include <gtest/gtest.h>
 
@@ -7,7 +7,7 @@
 #include <string>
 #include <unistd.h>
 
-#include "cli/console.h"
+#include "report/console.h"
 
 namespace morvidex {
 namespace {
@@ -82,15 +82,14 @@ TEST(Diagnostics, Win32CodesAtTheEdgesOfTheirRows) {
   }
 }
 
-// Runs print_diagnostic with standard error sent to a file; returns what
+// Runs report_failure with standard error sent to a file; returns what
 // reached it.
-std::string diagnostic_for(const char *label, int number) {
+std::string diagnostic_for(const char *label, int code) {
   std::FILE *capture = std::tmpfile();
   int saved = dup(2);
   dup2(fileno(capture), 2);
   start_console();
-  error_number = number;
-  print_diagnostic(label);
+  report_failure(label, code);
   dup2(saved, 2);
   close(saved);
   std::string out;
@@ -104,23 +103,21 @@ std::string diagnostic_for(const char *label, int number) {
 TEST(Diagnostics, OneLineWithLabelAndText) {
   struct {
     const char *label;
-    int number;
+    int code;
     const char *line;
   } const cases[] = {
-      {"stat", 0, "stat: Error 0\r\n"},
-      {"Can't open input file.", 2,
+      {"stat", CODE_NO_MEMORY, "stat: Not enough memory\r\n"},
+      {"Can't open input file.", ENOENT,
        "Can't open input file.: No such file or directory\r\n"},
-      {"chdir", 47, "chdir: \r\n"},
-      {"getcwd", 49, "getcwd: Unknown error\r\n"},
-      {"x", -3, "x: Unknown error\r\n"},
-      {"", 5, "Permission denied\r\n"},
-      {nullptr, 5, "Permission denied\r\n"},
-      {"a\nb", 28, "a\r\nb: No space left on device\r\n"},
+      {"chdir", ELOOP, "chdir: Invalid argument\r\n"},
+      {"", EACCES, "Permission denied\r\n"},
+      {nullptr, EACCES, "Permission denied\r\n"},
+      {nullptr, CODE_NO_MEMORY, "Not enough memory\r\n"},
+      {"a\nb", ENOSPC, "a\r\nb: No space left on device\r\n"},
   };
   for (const auto &t : cases) {
     SCOPED_TRACE(t.line);
-    EXPECT_EQ(t.line, diagnostic_for(t.label, t.number));
-    EXPECT_EQ(t.number, error_number);
+    EXPECT_EQ(t.line, diagnostic_for(t.label, t.code));
   }
 }
 

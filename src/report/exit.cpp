@@ -1,6 +1,6 @@
-#include "cli/exit.h"
+#include "report/exit.h"
 
-#include "cli/console.h"
+#include "report/console.h"
 #include "platform/platform.h"
 
 namespace morvidex {

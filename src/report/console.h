@@ -3,8 +3,8 @@
 // character device and otherwise collects pieces in a 512-byte buffer that
 // is written out only when a piece no longer fits and at exit, so the
 // order of merged output is fixed.  Failed console writes are ignored.
-#ifndef MORVIDEX_CLI_CONSOLE_H
-#define MORVIDEX_CLI_CONSOLE_H
+#ifndef MORVIDEX_REPORT_CONSOLE_H
+#define MORVIDEX_REPORT_CONSOLE_H
 
 #include <cstddef>
 

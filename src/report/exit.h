@@ -1,6 +1,6 @@
 // The one way the process ends.
-#ifndef MORVIDEX_CLI_EXIT_H
-#define MORVIDEX_CLI_EXIT_H
+#ifndef MORVIDEX_REPORT_EXIT_H
+#define MORVIDEX_REPORT_EXIT_H
 
 namespace morvidex {
 

@@ -1,16 +1,22 @@
-#include "cli/diagnostics.h"
+#include "report/diagnostics.h"
 
 #include <cerrno>
 #include <cstddef>
 
-#include "cli/console.h"
+#include "report/console.h"
 #include "platform/platform.h"
 
 namespace morvidex {
 
-int error_number = 0;
+namespace {
 
-const char *const error_texts[ERROR_COUNT] = {
+constexpr int ERROR_COUNT = 49;
+
+// Numbers the program gives itself, without a platform code.
+constexpr int ERROR_NO_MEMORY = 8;
+constexpr int ERROR_INVALID = 19;
+
+const char *const ERROR_TEXTS[ERROR_COUNT] = {
     "Error 0",
     "Invalid function number",
     "No such file or directory",
@@ -61,8 +67,6 @@ const char *const error_texts[ERROR_COUNT] = {
     "",
     "Filename too long",
 };
-
-namespace {
 
 const char UNKNOWN_ERROR[] = "Unknown error";
 const char LABEL_SEPARATOR[] = ": ";
@@ -136,7 +140,7 @@ const unsigned char WIN32_TABLE[WIN32_CODE_COUNT] = {
 const char *error_text(int number) {
   if (number < 0 || number >= ERROR_COUNT)
     return UNKNOWN_ERROR;
-  return error_texts[number];
+  return ERROR_TEXTS[number];
 }
 
 int error_from_errno(int code) {
@@ -162,15 +166,9 @@ int error_from_code(int code) {
   return error_from_errno(code);
 }
 
-void set_error_from_code(int code) { error_number = error_from_code(code); }
-
 void report_failure(const char *label, int code) {
-  error_number = code == 0 ? ERROR_NO_MEMORY : error_from_code(code);
-  print_diagnostic(label);
-}
-
-void print_diagnostic(const char *label) {
-  const char *text = error_text(error_number);
+  int number = code == CODE_NO_MEMORY ? ERROR_NO_MEMORY : error_from_code(code);
+  const char *text = error_text(number);
   if (label != nullptr && *label != '\0') {
     write_error(label);
     write_error(LABEL_SEPARATOR);
