@@ -334,9 +334,10 @@ std::vector<own_call> own_calls(const std::string &trace) {
   std::istringstream in(trace);
   bool own = false;
   for (std::string line; std::getline(in, line);) {
+    // The pid in front is padded with spaces to five columns.
     std::size_t start = line.find_first_not_of("0123456789");
     if (start != std::string::npos && start > 0 && line[start] == ' ')
-      line.erase(0, start + 1);
+      line.erase(0, line.find_first_not_of(' ', start));
     std::size_t paren = line.find('(');
     if (paren == std::string::npos || line[0] == '<' || line[0] == '+' ||
         line[0] == '-')
