@@ -1,0 +1,418 @@
+#include "fault_harness.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+
+namespace fault {
+namespace fs = std::filesystem;
+
+namespace {
+
+// The program's first own call: its check of descriptor 0 at start-up.
+const char OWN_CALLS_MARKER[] = "fcntl(0, F_GETFD)";
+
+const char LABEL_WRITE_OUTPUT[] = "Can't write output file.";
+
+struct error_row {
+  int error;
+  const char *name;
+  const char *reason; // the program's text for it
+};
+
+const error_row ERROR_TABLE[] = {
+    {EIO, "EIO", "Input/output error"},
+    {ENOMEM, "ENOMEM", "Not enough memory"},
+    {EINTR, "EINTR", "Interrupted function call"},
+    {ENOSPC, "ENOSPC", "No space left on device"},
+};
+
+const error_row *error_row_of(int error) {
+  for (const error_row &row : ERROR_TABLE)
+    if (row.error == error)
+      return &row;
+  return nullptr;
+}
+
+std::string base_name(const std::string &path) {
+  return fs::path(path).filename().native();
+}
+
+bool make_entry(const fs::path &root, const entry &e) {
+  fs::path p = root / e.path;
+  std::error_code ec;
+  fs::create_directories(p.parent_path(), ec);
+  switch (e.kind) {
+  case ENTRY_FILE:
+    return static_cast<bool>(std::ofstream(p, std::ios::binary) << e.data);
+  case ENTRY_HARD_LINK:
+    return link((root / e.data).c_str(), p.c_str()) == 0;
+  case ENTRY_SYMLINK:
+    return symlink(e.data.c_str(), p.c_str()) == 0;
+  }
+  return false;
+}
+
+file_state state_of(const std::string &path) {
+  struct stat st;
+  if (lstat(path.c_str(), &st) != 0)
+    return {STATE_MISSING, 0, ""};
+  file_state state{STATE_OTHER, st.st_ino, ""};
+  if (S_ISREG(st.st_mode)) {
+    state.kind = STATE_REGULAR;
+    state.bytes = slurp(path);
+  } else if (S_ISLNK(st.st_mode)) {
+    state.kind = STATE_SYMLINK;
+    state.bytes = fs::read_symlink(path).native();
+  }
+  return state;
+}
+
+bool same_state(const file_state &a, const file_state &b) {
+  return a.kind == b.kind && a.inode == b.inode && a.bytes == b.bytes;
+}
+
+[[noreturn]] void exec_child(const workspace &ws,
+                             const std::vector<std::string> &argv,
+                             long long as_limit) {
+  setpgid(0, 0);
+  int in = open("/dev/null", O_RDONLY);
+  int flags = O_WRONLY | O_CREAT | O_TRUNC;
+  int out = open((ws.base + "/out").c_str(), flags, 0644);
+  int err = open((ws.base + "/err").c_str(), flags, 0644);
+  if (in < 0 || out < 0 || err < 0 || chdir(ws.root.c_str()) != 0)
+    _exit(126);
+  dup2(in, 0);
+  dup2(out, 1);
+  dup2(err, 2);
+  for (int fd : {in, out, err})
+    if (fd > 2)
+      close(fd);
+  // No core dumps: a crash is reported from its signal, and writing the
+  // dump would slow every crashing run down.
+  rlimit no_core{0, 0}, limit{rlim_t(as_limit), rlim_t(as_limit)};
+  if (setrlimit(RLIMIT_CORE, &no_core) != 0 ||
+      (as_limit >= 0 && setrlimit(RLIMIT_AS, &limit) != 0))
+    _exit(126);
+  std::vector<char *> words;
+  for (const std::string &w : argv)
+    words.push_back(const_cast<char *>(w.c_str()));
+  words.push_back(nullptr);
+  execvp(words[0], words.data());
+  _exit(127);
+}
+
+// Waits for pid up to `seconds`; false when it is still running then.
+bool wait_exit(pid_t pid, int seconds, int *wstatus) {
+  int pidfd = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
+  if (pidfd >= 0) {
+    pollfd p{pidfd, POLLIN, 0};
+    int ready = poll(&p, 1, seconds * 1000);
+    close(pidfd);
+    if (ready == 0)
+      return false;
+  }
+  return waitpid(pid, wstatus, 0) == pid;
+}
+
+std::vector<std::string> stderr_lines(const std::string &err) {
+  std::vector<std::string> lines;
+  std::istringstream in(err);
+  for (std::string line; std::getline(in, line);)
+    if (!line.empty() && line != "\r")
+      lines.push_back(line);
+  return lines;
+}
+
+bool ends_with(const std::string &s, const std::string &tail) {
+  return s.size() >= tail.size() &&
+         s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+void check_exit(const outcome &o, std::vector<std::string> *broken) {
+  if (o.killed)
+    broken->push_back("ran past its time and was killed");
+  if (o.signal != 0)
+    broken->push_back("ended by signal " + std::to_string(o.signal) + " (" +
+                      strsignal(o.signal) + ")");
+  else if (o.status != 0 && o.status != 1)
+    broken->push_back("exit status " + std::to_string(o.status));
+  if (o.err.find("strace: ") != std::string::npos)
+    broken->push_back("strace failed: " + o.err);
+}
+
+// Sources unchanged; no diagnostic without a reason.
+void check_sources(const scenario &s, const outcome &o,
+                   const std::vector<file_state> &before,
+                   const std::vector<file_state> &after,
+                   std::vector<std::string> *broken) {
+  for (std::size_t i = 0; i < s.conversions.size(); i++)
+    if (!same_state(before[i], after[i]))
+      broken->push_back(
+          "source '" + s.conversions[i].source + "' changed: was " +
+          describe(before[i]) + ", now " + describe(after[i]) +
+          (before[i].inode != after[i].inode ? ", another inode" : ""));
+  for (const std::string &line : stderr_lines(o.err))
+    if (ends_with(line, "Error 0\r") || ends_with(line, "Error 0"))
+      broken->push_back("diagnostic without a reason: '" +
+                        line.substr(0, line.size() - 1) + "'");
+}
+
+// A progress line only over the converted bytes; every target changed
+// otherwise is covered by a diagnostic line.
+void check_targets(const scenario &s, const outcome &o,
+                   const std::vector<file_state> &before,
+                   const std::vector<file_state> &after,
+                   std::vector<std::string> *broken) {
+  std::size_t n = s.conversions.size(), changed = 0;
+  std::string changed_names;
+  for (std::size_t i = 0; i < n; i++) {
+    const conversion &c = s.conversions[i];
+    const file_state &target = after[n + i];
+    bool exact = target.kind == STATE_REGULAR &&
+                 target.bytes == convert_lower(before[i].bytes);
+    if (o.out.find(progress_line(c)) != std::string::npos && !exact)
+      broken->push_back("progress line for '" + c.target +
+                        "', which is not the converted source but " +
+                        describe(target));
+    if (!exact && !same_state(before[n + i], target)) {
+      changed++;
+      changed_names += " '" + c.target + "' (" + describe(target) + ")";
+    }
+  }
+  std::size_t lines = stderr_lines(o.err).size();
+  if (changed > lines)
+    broken->push_back(std::to_string(changed) +
+                      " target(s) changed but not "
+                      "converted, with " +
+                      std::to_string(lines) +
+                      " diagnostic line(s):" + changed_names);
+}
+
+// A failed write to a target is reported with its reason, and the
+// incomplete target is removed.
+void check_failed_write(const scenario &s, const outcome &o,
+                        const std::vector<file_state> &after,
+                        const injection &failed,
+                        std::vector<std::string> *broken) {
+  const error_row *row = error_row_of(failed.error);
+  if (failed.call.name != "write" || failed.call.written.empty() ||
+      failed.error == EINTR || row == nullptr)
+    return;
+  std::string want = diagnostic(LABEL_WRITE_OUTPUT, row->reason);
+  if (o.err.find(want) == std::string::npos)
+    broken->push_back("no diagnostic '" + want.substr(0, want.size() - 2) +
+                      "' for the failed write to '" + failed.call.written +
+                      "'");
+  std::size_t n = s.conversions.size();
+  for (std::size_t i = 0; i < n; i++)
+    if (base_name(s.conversions[i].target) == failed.call.written &&
+        after[n + i].kind != STATE_MISSING)
+      broken->push_back(
+          "the target '" + s.conversions[i].target +
+          "' of the failed write is left: " + describe(after[n + i]));
+}
+
+} // namespace
+
+const char *error_name(int error) {
+  const error_row *row = error_row_of(error);
+  return row != nullptr ? row->name : "?";
+}
+
+std::string program() {
+  const char *p = std::getenv("MORVIDEX");
+  return p != nullptr && p[0] == '/' ? p : "";
+}
+
+std::string slurp(const std::string &path) {
+  std::ostringstream s;
+  s << std::ifstream(path, std::ios::binary).rdbuf();
+  return s.str();
+}
+
+workspace make_workspace(const std::string &name) {
+  const char *tmp = std::getenv("TMPDIR");
+  std::string base = std::string(tmp != nullptr && *tmp ? tmp : "/tmp") +
+                     "/morvidex-fault-" + name + "-XXXXXX";
+  if (mkdtemp(base.data()) == nullptr)
+    return {"", ""};
+  return {base, base + "/w"};
+}
+
+void remove_workspace(const workspace &ws) {
+  std::error_code ec;
+  if (!ws.base.empty())
+    fs::remove_all(ws.base, ec);
+}
+
+bool lay_down(const workspace &ws, const scenario &s) {
+  std::error_code ec;
+  fs::remove_all(ws.root, ec);
+  if (!fs::create_directories(ws.root, ec))
+    return false;
+  for (int links = 0; links < 2; links++) // links once their files exist
+    for (const entry &e : s.files)
+      if ((e.kind != ENTRY_FILE) == (links == 1) && !make_entry(ws.root, e))
+        return false;
+  return true;
+}
+
+std::vector<file_state> snapshot(const workspace &ws, const scenario &s) {
+  std::vector<file_state> states;
+  for (const conversion &c : s.conversions)
+    states.push_back(state_of(ws.root + "/" + c.source));
+  for (const conversion &c : s.conversions)
+    states.push_back(state_of(ws.root + "/" + c.target));
+  return states;
+}
+
+std::string describe(const file_state &state) {
+  switch (state.kind) {
+  case STATE_MISSING:
+    return "missing";
+  case STATE_REGULAR:
+    return "a regular file of " + std::to_string(state.bytes.size()) + " bytes";
+  case STATE_SYMLINK:
+    return "a symbolic link to '" + state.bytes + "'";
+  case STATE_OTHER:
+    break;
+  }
+  return "neither a regular file nor a symbolic link";
+}
+
+pid_t start_in(const workspace &ws, const std::vector<std::string> &argv,
+               long long as_limit) {
+  pid_t pid = fork();
+  if (pid == 0)
+    exec_child(ws, argv, as_limit);
+  return pid;
+}
+
+outcome wait_for(const workspace &ws, pid_t pid, int seconds) {
+  outcome o{-1, 0, false, "", ""};
+  int wstatus = 0;
+  if (pid < 0)
+    return o;
+  if (!wait_exit(pid, seconds, &wstatus)) {
+    o.killed = true;
+    kill(-pid, SIGKILL); // the child's own process group
+    waitpid(pid, &wstatus, 0);
+  }
+  if (WIFSIGNALED(wstatus))
+    o.signal = WTERMSIG(wstatus);
+  else
+    o.status = WEXITSTATUS(wstatus);
+  o.out = slurp(ws.base + "/out");
+  o.err = slurp(ws.base + "/err");
+  return o;
+}
+
+outcome run_in(const workspace &ws, const std::vector<std::string> &argv,
+               long long as_limit) {
+  return wait_for(ws, start_in(ws, argv, as_limit));
+}
+
+std::vector<own_call> own_calls(const std::string &trace) {
+  std::vector<own_call> calls;
+  std::map<std::string, int> counts;
+  std::map<int, std::string> opened; // descriptor -> name it was opened as
+  std::istringstream in(trace);
+  bool own = false;
+  for (std::string line; std::getline(in, line);) {
+    // The pid in front is padded with spaces to five columns.
+    std::size_t start = line.find_first_not_of("0123456789");
+    if (start != std::string::npos && start > 0 && line[start] == ' ')
+      line.erase(0, line.find_first_not_of(' ', start));
+    std::size_t paren = line.find('(');
+    if (paren == std::string::npos || line[0] == '<' || line[0] == '+' ||
+        line[0] == '-')
+      continue;
+    own_call c{line.substr(0, paren), ++counts[line.substr(0, paren)], "", ""};
+    own = own || line.rfind(OWN_CALLS_MARKER, 0) == 0;
+    int fd = std::atoi(line.c_str() + paren + 1);
+    std::size_t result = line.rfind(" = ");
+    if (c.name == "openat") {
+      std::size_t q = line.find('"');
+      c.path = line.substr(q + 1, line.find('"', q + 1) - q - 1);
+      if (result != std::string::npos && line[result + 3] != '-')
+        opened[std::atoi(line.c_str() + result + 3)] = c.path;
+    }
+    if (c.name == "write" && opened.count(fd) != 0)
+      c.written = opened[fd];
+    if (c.name == "close")
+      opened.erase(fd);
+    if (own)
+      calls.push_back(c);
+  }
+  return calls;
+}
+
+std::string convert_lower(const std::string &source) {
+  std::string r;
+  for (char ch : source.substr(0, source.find('\x1a'))) {
+    if (ch == '\r')
+      continue;
+    if (ch == '\n')
+      r += '\r';
+    r += ch >= 'A' && ch <= 'Z' ? static_cast<char>(ch - 'A' + 'a') : ch;
+  }
+  return r;
+}
+
+std::string progress_line(const conversion &c) {
+  return "Translate file '" + base_name(c.source) + "' to file '" +
+         base_name(c.target) + "'\r\n";
+}
+
+std::string diagnostic(const std::string &label, const std::string &reason) {
+  return label + ": " + reason + "\r\n";
+}
+
+std::vector<std::string> broken_promises(const scenario &s, const outcome &o,
+                                         const std::vector<file_state> &before,
+                                         const std::vector<file_state> &after,
+                                         const injection *failed) {
+  std::vector<std::string> broken;
+  check_exit(o, &broken);
+  check_sources(s, o, before, after, &broken);
+  check_targets(s, o, before, after, &broken);
+  if (failed != nullptr)
+    check_failed_write(s, o, after, *failed, &broken);
+  return broken;
+}
+
+checked_run run_checked(const workspace &ws, const scenario &s,
+                        const std::vector<std::string> &launcher,
+                        long long as_limit, const injection *failed) {
+  checked_run r{};
+  if (!lay_down(ws, s)) {
+    r.broken.push_back("cannot lay the files down in " + ws.root + ": " +
+                       std::strerror(errno));
+    return r;
+  }
+  r.before = snapshot(ws, s);
+  std::vector<std::string> argv = launcher;
+  argv.push_back(program());
+  argv.insert(argv.end(), s.args.begin(), s.args.end());
+  r.o = run_in(ws, argv, as_limit);
+  r.after = snapshot(ws, s);
+  r.broken = broken_promises(s, r.o, r.before, r.after, failed);
+  return r;
+}
+
+} // namespace fault

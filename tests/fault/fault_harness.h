@@ -1,0 +1,136 @@
+// Fault-injection harness: lays a scenario's files down afresh, runs the
+// program named by $MORVIDEX (plainly, under strace or under an
+// address-space limit) and lists every promise a run broke: a source
+// changed, a progress line over a target that is not the converted source,
+// a changed target left without a diagnostic, a diagnostic without a
+// reason, a death by a signal, an exit status other than 0 or 1.
+#ifndef MORVIDEX_TESTS_FAULT_FAULT_HARNESS_H
+#define MORVIDEX_TESTS_FAULT_FAULT_HARNESS_H
+
+#include <sys/types.h>
+
+#include <string>
+#include <vector>
+
+namespace fault {
+
+enum entry_kind { ENTRY_FILE, ENTRY_HARD_LINK, ENTRY_SYMLINK };
+
+// One entry laid down before a run: a file with its bytes, or a link to
+// the path in data (relative to the run's directory for a hard link, as
+// stored for a symbolic one).
+struct entry {
+  std::string path;
+  entry_kind kind;
+  std::string data;
+};
+
+// A source of the run and the target the program writes for it.
+struct conversion {
+  std::string source;
+  std::string target;
+};
+
+struct scenario {
+  std::string name;
+  std::vector<std::string> args; // after the program's name
+  std::vector<entry> files;
+  std::vector<conversion> conversions;
+  bool converts; // a run without faults converts every source; otherwise it
+                 // refuses the one target as the source itself
+};
+
+enum state_kind { STATE_MISSING, STATE_REGULAR, STATE_SYMLINK, STATE_OTHER };
+
+// What a name holds, without following a link.
+struct file_state {
+  state_kind kind;
+  unsigned long long inode;
+  std::string bytes; // a regular file's content, a symbolic link's target
+};
+
+struct outcome {
+  int status;  // exit status, -1 when a signal ended the process
+  int signal;  // that signal, else 0
+  bool killed; // ran past its time and was killed
+  std::string out, err;
+};
+
+// A system call the program itself makes (from its check of descriptor 0
+// on), as a plain traced run shows it.
+struct own_call {
+  std::string name;
+  int when;            // strace's count of this call name, this one included
+  std::string written; // a write's: the name its descriptor was opened as,
+                       // empty for an inherited descriptor
+  std::string path;    // an openat's path
+};
+
+// A call failed on purpose, and the errno it failed with.
+struct injection {
+  own_call call;
+  int error;
+};
+
+// A scratch directory under $TMPDIR: the program runs in root, its standard
+// output and error land beside root.
+struct workspace {
+  std::string base, root;
+};
+
+// EIO, ENOMEM, EINTR or ENOSPC by name.
+const char *error_name(int error);
+
+std::string program(); // $MORVIDEX, empty when it is not an absolute path
+std::string slurp(const std::string &path);
+
+workspace make_workspace(const std::string &name);
+void remove_workspace(const workspace &ws);
+// Empties root and lays the scenario's files down in it.
+bool lay_down(const workspace &ws, const scenario &s);
+// The sources' states, then the targets'.
+std::vector<file_state> snapshot(const workspace &ws, const scenario &s);
+std::string describe(const file_state &state);
+
+// Runs argv in root, with standard input on /dev/null and an address-space
+// limit in bytes unless as_limit is negative.  start_in returns the child's
+// pid, wait_for collects it.
+pid_t start_in(const workspace &ws, const std::vector<std::string> &argv,
+               long long as_limit = -1);
+outcome wait_for(const workspace &ws, pid_t pid, int seconds = 30);
+outcome run_in(const workspace &ws, const std::vector<std::string> &argv,
+               long long as_limit = -1);
+
+// The program's own calls in the text of `strace -f -o FILE`.
+std::vector<own_call> own_calls(const std::string &trace);
+
+// The reference conversion to lower case: data up to the first 0x1A, CR
+// dropped, LF written as CR LF, A-Z to a-z.
+std::string convert_lower(const std::string &source);
+std::string progress_line(const conversion &c);
+std::string diagnostic(const std::string &label, const std::string &reason);
+
+// Every promise the run broke, each as one sentence; `failed` names the
+// injected fault, if any, for the checks that depend on it.
+std::vector<std::string> broken_promises(const scenario &s, const outcome &o,
+                                         const std::vector<file_state> &before,
+                                         const std::vector<file_state> &after,
+                                         const injection *failed = nullptr);
+
+// One checked run: what it did, the states around it, the broken promises.
+struct checked_run {
+  outcome o;
+  std::vector<file_state> before, after;
+  std::vector<std::string> broken;
+};
+
+// Lays the scenario down, runs `launcher` + the program + its arguments and
+// checks the run.
+checked_run run_checked(const workspace &ws, const scenario &s,
+                        const std::vector<std::string> &launcher,
+                        long long as_limit = -1,
+                        const injection *failed = nullptr);
+
+} // namespace fault
+
+#endif
