@@ -1,250 +1,270 @@
 #!/usr/bin/env bash
-# Throughput benchmark for morvidex.
+# Throughput benchmark for morvidex, on a private tmpfs.
 #
-# Usage: bench/run.sh PATH/TO/morvidex [RUNS]
+# Usage (as root): bench/run.sh PATH/TO/morvidex [RUNS]
 #
-# Generates its own data in a temporary directory (removed on exit), then
-# times, with a warm page cache:
-#   1. one 256 MiB CR LF text file: morvidex -l against tr, dd conv=lcase
-#      and cat;
-#   2. a tree of 20,000 small CR LF files in 100 directories:
-#      morvidex -lr against cp -rT.
-# Each command runs RUNS times (interleaved); medians of wall time are
-# compared.
+# The script runs itself again inside a mount namespace of its own
+# (unshare -m) and mounts a tmpfs there on a fresh directory: the data, the
+# outputs and the timings never touch a disk file system, and the mount goes
+# away with the namespace. hyperfine times every command RUNS times after one
+# warm-up run; before each run its --prepare step removes the outputs, so
+# every run creates its files anew:
+#   big file: morvidex -l on one 256 MiB CR LF file, against cat, tr and dd;
+#   tree:     morvidex -lr on 20,000 files of 1-4 KiB, against cp -rT.
+# Then, untimed, strace -c counts the system calls of one tree run.
 set -euo pipefail
 export LC_ALL=C
 
+DEFAULT_RUNS=10
+TMPFS_SIZE=2G
+BLOCK_BYTES=4194304         # one generated block of lines
+BLOCK_DOUBLINGS=6           # big.txt = 2^6 blocks = 256 MiB
+BIG_BYTES=268435456
+TREE_DIRS=100
+TREE_FILES=20000
+BIG_TARGET=1.20             # morvidex / cat, at most
+TREE_TARGET=0.85            # morvidex / cp, at most
+SAMPLE=tree/d042/f08400     # one tree file whose output is checked
+
 die() { printf 'run.sh: %s\n' "$*" >&2; exit 1; }
 
-[[ $# -ge 1 && $# -le 2 ]] || die "usage: bench/run.sh PATH/TO/morvidex [RUNS]"
-
-prog_arg=$1
-runs=${2:-5}
-[[ $runs =~ ^[1-9][0-9]*$ ]] || die "RUNS must be a positive integer, got '$runs'"
-[[ -f $prog_arg && -x $prog_arg ]] || die "'$prog_arg' is not an executable file"
-# Absolute path: the big-file run changes directory.
-MORVIDEX=$(cd "$(dirname -- "$prog_arg")" && pwd -P)/$(basename -- "$prog_arg")
-
-for tool in awk tr dd cat cp cmp sed sort; do
-    command -v "$tool" >/dev/null || die "required tool '$tool' not found"
-done
-
-work=$(mktemp -d "${TMPDIR:-/tmp}/morvidex-bench.XXXXXX")
-cleanup() { rm -rf -- "$work"; }
-trap cleanup EXIT
-trap 'exit 130' INT
-trap 'exit 143' TERM
-
-script_start=$EPOCHREALTIME
-
 # ---------------------------------------------------------------------------
-# Helpers
+# Outside the namespace: check the arguments and tools, make the mount point,
+# run the script again in a mount namespace of its own, remove the directory.
 
-# now: seconds since the epoch with microseconds.
-now() { printf '%s' "$EPOCHREALTIME"; }
-
-# elapsed START END: END - START in seconds.
-elapsed() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.6f\n", b - a }'; }
-
-# timed FILE CMD...: run CMD, append its wall time to FILE.
-timed() {
-    local out=$1; shift
-    local t0 t1 rc=0
-    t0=$(now)
-    "$@" || rc=$?
-    t1=$(now)
-    (( rc == 0 )) || die "command failed (exit $rc): $*"
-    elapsed "$t0" "$t1" >>"$out"
+# package_of TOOL: the Debian package that provides TOOL.
+package_of() {
+    case $1 in
+        unshare) echo util-linux ;;
+        mount | umount) echo mount ;;
+        hyperfine | strace) echo "$1" ;;
+        awk) echo mawk ;;
+        find) echo findutils ;;
+        cmp) echo diffutils ;;
+        *) echo coreutils ;;
+    esac
 }
 
-# median FILE: median of the numbers in FILE, 3 decimals.
-median() {
-    sort -g -- "$1" | awk '
-        { v[NR] = $1 }
-        END {
-            if (NR == 0) { print "nan"; exit }
-            m = (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2
-            printf "%.3f\n", m
+check_tools() {
+    local tool missing=0
+    for tool in unshare mount umount hyperfine strace awk find cp cat tr dd cmp \
+                mktemp realpath; do
+        if ! command -v "$tool" >/dev/null; then
+            printf "run.sh: missing tool '%s' (Debian: apt-get install %s)\n" \
+                "$tool" "$(package_of "$tool")" >&2
+            missing=1
+        fi
+    done
+    ((missing == 0)) || exit 1
+}
+
+start_outside() {
+    [[ $# -ge 1 && $# -le 2 ]] || die "usage: bench/run.sh PATH/TO/morvidex [RUNS]"
+    local prog=$1 runs=${2:-$DEFAULT_RUNS} self rc=0
+    [[ $runs =~ ^[1-9][0-9]*$ ]] || die "RUNS must be a positive integer, got '$runs'"
+    [[ -f $prog && -x $prog ]] || die "'$prog' is not an executable file"
+    check_tools
+    ((EUID == 0)) || die "run it as root: it mounts a tmpfs in a mount namespace of its own"
+    prog=$(realpath -- "$prog")
+    self=$(realpath -- "${BASH_SOURCE[0]}")
+    BENCH_DIR=$(mktemp -d "${TMPDIR:-/tmp}/morvidex-bench.XXXXXX")
+    # Nothing is ever written to this directory itself, only to the tmpfs
+    # mounted on it inside the namespace, so it is empty again here.
+    trap 'rmdir -- "$BENCH_DIR"' EXIT
+    trap 'exit 130' INT
+    trap 'exit 143' TERM
+    MORVIDEX_BENCH_DIR=$BENCH_DIR MORVIDEX_BENCH_CALLER_NS=$(readlink /proc/self/ns/mnt) \
+        unshare --mount --propagation private -- "$BASH" "$self" "$prog" "$runs" || rc=$?
+    exit "$rc"
+}
+
+# ---------------------------------------------------------------------------
+# Data generation. The generators use their own random numbers
+# (x <- 16807 x mod 2^31-1, exact in awk's doubles), so the data is the same
+# with every awk.
+
+# gen_block SEED: BLOCK_BYTES of CR LF lines of 20 to 120 characters (mixed
+# case letters, digits, spaces, punctuation); the last line takes up the
+# remainder, so the block ends with CR LF.
+gen_block() {
+    awk -v state="$1" -v total="$BLOCK_BYTES" '
+        function rnd() { state = (state * 16807) % 2147483647; return state / 2147483647 }
+        BEGIN {
+            cs = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz" \
+                 "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz" \
+                 "0123456789      .,;:!?-()"
+            n = length(cs)
+            for (left = total; left > 0; left -= len + 2) {
+                len = (left <= 144) ? left - 2 : 20 + int(rnd() * 101)
+                line = ""
+                for (i = 0; i < len; i++) line = line substr(cs, 1 + int(rnd() * n), 1)
+                printf "%s\r\n", line
+            }
         }'
 }
 
-# ratio A B: A / B, 2 decimals.
-ratio() {
-    awk -v a="$1" -v b="$2" 'BEGIN { if (b > 0) printf "%.2f\n", a / b; else print "inf" }'
-}
-
-# verdict RATIO LIMIT: OK when RATIO <= LIMIT.
-verdict() {
-    awk -v r="$1" -v l="$2" 'BEGIN { print ((r != "inf" && r + 0 <= l + 0) ? "OK" : "OVER") }'
-}
-
-# spread FILE: "min-max" of the numbers in FILE, 3 decimals.
-spread() { sort -g -- "$1" | awk 'NR == 1 { lo = $1 } { hi = $1 } END { printf "%.3f-%.3f\n", lo, hi }'; }
-
-# row LABEL SECONDS TIMES_FILE
-row() { printf '  %-22s %8s s   (range %s)\n' "$1" "$2" "$(spread "$3")"; }
-
-# ratio_row LABEL RATIO [LIMIT]
-ratio_row() {
-    if [[ $# -eq 3 ]]; then
-        printf '  %-22s %8s   target <= %-5s %s\n' "$1" "$2" "$3" "$(verdict "$2" "$3")"
-    else
-        printf '  %-22s %8s   (reference)\n' "$1" "$2"
-    fi
-}
-
-# ---------------------------------------------------------------------------
-# Data generation
-
-# A 1 MiB block of CR LF lines, 20 to 120 bytes of text each (the last
-# line absorbs the remainder so the block is exactly 1 MiB and ends with
-# CR LF). Printable ASCII only: letters of both cases, digits, punctuation
-# and spaces.
-gen_block() {
-    awk -v seed="$1" 'BEGIN {
-        srand(seed)
-        cs = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz" \
-             "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz" \
-             "0123456789      .,;:!?-_()[]{}<>/@#$%&*+=\"'\''"
-        n = length(cs)
-        total = 1048576
-        left = total
-        while (left > 0) {
-            if (left <= 144) len = left - 2
-            else len = 20 + int(rand() * 101)
-            line = ""
-            for (i = 0; i < len; i++) line = line substr(cs, 1 + int(rand() * n), 1)
-            printf "%s\r\n", line
-            left -= len + 2
-        }
-    }'
-}
-
-# make_tree BLOCK DIR: 100 directories of 200 files each, 1 to 4 KiB per
-# file, made of whole CR LF lines taken from BLOCK at random offsets.
+# make_tree BLOCK: TREE_FILES files in TREE_DIRS directories under tree/,
+# each 1 to 4 KiB of whole CR LF lines taken from BLOCK at a random line.
 make_tree() {
-    local block=$1 dir=$2 d
-    mkdir -p -- "$dir"
-    for ((d = 0; d < 100; d++)); do mkdir -- "$(printf '%s/d%03d' "$dir" "$d")"; done
-    awk -v dir="$dir" -v seed=7 '
+    local d
+    for ((d = 0; d < TREE_DIRS; d++)); do mkdir -p -- "$(printf 'tree/d%03d' "$d")"; done
+    awk -v state=7 -v files="$TREE_FILES" -v dirs="$TREE_DIRS" '
+        function rnd() { state = (state * 16807) % 2147483647; return state / 2147483647 }
         { sub(/\r$/, ""); line[NR] = $0 }
         END {
-            srand(seed)
-            nl = NR
-            for (f = 0; f < 20000; f++) {
-                name = sprintf("%s/d%03d/f%05d.txt", dir, int(f / 200), f)
-                target = 1024 + int(rand() * (4096 - 1024 - 150))
-                k = 1 + int(rand() * nl)
-                size = 0
-                while (size < target) {
+            per_dir = files / dirs
+            for (f = 0; f < files; f++) {
+                name = sprintf("tree/d%03d/f%05d.txt", int(f / per_dir), f)
+                target = 1024 + int(rnd() * (4096 - 1024 - 150))
+                k = 1 + int(rnd() * NR)
+                for (size = 0; size < target; size += length(line[k]) + 2) {
                     printf "%s\r\n", line[k] > name
-                    size += length(line[k]) + 2
-                    k = (k % nl) + 1
+                    k = k % NR + 1
                 }
                 close(name)
             }
-        }' "$block"
+        }' "$1"
 }
 
-cd -- "$work"
-
-printf 'morvidex benchmark: %s\n' "$MORVIDEX"
-printf '  runs: %s   cpus: %s   work dir: %s\n\n' "$runs" "$(nproc 2>/dev/null || echo '?')" "$work"
-
-printf 'generating data ...\n'
-gen_t0=$(now)
-gen_block 12345 >block.txt
-[[ $(stat -c %s block.txt) -eq 1048576 ]] || die "block generator produced $(stat -c %s block.txt) bytes"
-# 256 copies of the block by doubling: 2^8.
-cp block.txt big.txt
-for ((i = 0; i < 8; i++)); do cat big.txt big.txt >big2.txt; mv big2.txt big.txt; done
-[[ $(stat -c %s big.txt) -eq 268435456 ]] || die "big.txt has the wrong size"
-make_tree block.txt tree
-# cp reads a pristine copy of the tree: once morvidex has run, tree/ also
-# holds the .lo outputs, and cp would have twice the data to copy.
-cp -r tree plain
-gen_t1=$(now)
-printf '  big.txt: 256 MiB; tree: %s files in 100 directories (%s KiB)   [%.1f s]\n\n' \
-    "$(find plain -type f | wc -l)" "$(du -sk plain | cut -f1)" "$(elapsed "$gen_t0" "$gen_t1")"
+make_data() {
+    local i
+    gen_block 12345 >block.txt
+    cp block.txt big.txt
+    for ((i = 0; i < BLOCK_DOUBLINGS; i++)); do cat big.txt big.txt >big2.txt; mv big2.txt big.txt; done
+    [[ $(stat -c %s big.txt) -eq $BIG_BYTES ]] || die "big.txt has $(stat -c %s big.txt) bytes"
+    make_tree block.txt
+    rm block.txt
+}
 
 # ---------------------------------------------------------------------------
-# 1. Big file
+# Checks of the program's output (untimed, before the timings).
 
-cat big.txt >/dev/null   # warm the page cache
+# expected_of FILE: FILE as morvidex -l writes it: CR dropped, letters
+# lowered, LF written as CR LF (the data holds no end-of-file marker).
+expected_of() { tr -d '\r' <"$1" | tr 'A-Z' 'a-z' | sed 's/$/\r/'; }
 
-run_morvidex_big() { "$MORVIDEX" -l big.txt >/dev/null; }
-run_tr()  { tr 'A-Z' 'a-z' <big.txt >tr.out; }
-run_dd()  { dd if=big.txt of=dd.out bs=64K conv=lcase 2>/dev/null; }
-run_cat() { cat big.txt >cat.out; }
+count_outputs() { find tree -type f -name '*.lo' | wc -l; }
 
-# One untimed pass creates every output file, so each timed run overwrites.
-run_morvidex_big
-run_tr
-run_dd
-run_cat
-
-[[ -f big.lo ]] || die "morvidex -l big.txt did not write big.lo"
-# Expected output: CR dropped, letters lowered, every LF written as CR LF.
-# big.txt ends with CR LF, so the sed pass reproduces it exactly.
-if cmp -s big.lo <(tr -d '\r' <big.txt | tr 'A-Z' 'a-z' | sed 's/$/\r/'); then
-    printf 'output verified: big.lo matches the expected lower-case CR LF text\n'
-else
-    die "big.lo differs from the expected output ($(stat -c %s big.lo) bytes; expected $(stat -c %s tr.out))"
-fi
-
-: >t_mor_big; : >t_tr; : >t_dd; : >t_cat
-# Each command writes 256 MiB; flush it (untimed, the page cache stays warm)
-# so the next command does not pay for its writeback.
-for ((r = 1; r <= runs; r++)); do
-    sync; timed t_mor_big run_morvidex_big
-    sync; timed t_tr run_tr
-    sync; timed t_dd run_dd
-    sync; timed t_cat run_cat
-done
-m_mor=$(median t_mor_big); m_tr=$(median t_tr); m_dd=$(median t_dd); m_cat=$(median t_cat)
-rm -f -- tr.out dd.out cat.out
+check_outputs() {
+    "$PROG" -l big.txt >/dev/null
+    cmp -s big.lo <(expected_of big.txt) || die "big.lo differs from the expected output"
+    rm big.lo
+    "$PROG" -lr tree >/dev/null
+    [[ $(count_outputs) -eq $TREE_FILES ]] || die "morvidex -lr tree wrote $(count_outputs) .lo files"
+    cmp -s "$SAMPLE.lo" <(expected_of "$SAMPLE.txt") || die "$SAMPLE.lo differs from the expected output"
+    find tree -name '*.lo' -delete
+    printf 'output checked: big.lo, and %s .lo files in tree (%s.lo byte for byte)\n\n' \
+        "$TREE_FILES" "$SAMPLE"
+}
 
 # ---------------------------------------------------------------------------
-# 2. Tree
+# Timings
 
-run_morvidex_tree() { "$MORVIDEX" -lr tree >/dev/null; }
-run_cp() { cp -rT plain copy; }
+# medians JSON: the median of each command of a hyperfine export, in order.
+medians() { awk '/"median":/ { v = $2; sub(/,$/, "", v); print v + 0 }' "$1"; }
 
-run_morvidex_tree
-run_cp
+time_big() {
+    local q
+    q=$(printf '%q' "$PROG")
+    hyperfine --style basic --warmup 1 --runs "$RUNS" --export-json big.json \
+        --prepare 'rm -f big.lo out' \
+        -n 'morvidex -l big.txt' "$q -l big.txt >/dev/null" \
+        -n 'cat' 'cat big.txt > out' \
+        -n 'tr' "tr 'A-Z' 'a-z' < big.txt > out" \
+        -n 'dd' 'dd if=big.txt of=out bs=64K conv=lcase status=none'
+    rm -f big.lo out
+    printf '\n'
+}
 
-n_lo=$(find tree -type f -name '*.lo' | wc -l)
-[[ $n_lo -eq 20000 ]] || die "morvidex -lr tree wrote $n_lo .lo files, expected 20000"
-sample=tree/d042/f08400
-cmp -s "$sample.lo" <(tr -d '\r' <"$sample.txt" | tr 'A-Z' 'a-z' | sed 's/$/\r/') \
-    || die "$sample.lo differs from the expected output"
-printf 'output verified: 20000 .lo files in tree, sample %s.lo matches\n\n' "$sample"
-
-: >t_mor_tree; : >t_cp
-# One flush before the loop only: on a disk file system, a sync between the
-# small-file runs makes each following overwrite far slower and noisier.
-sync
-for ((r = 1; r <= runs; r++)); do
-    timed t_mor_tree run_morvidex_tree
-    timed t_cp run_cp
-done
-m_mor_tree=$(median t_mor_tree); m_cp=$(median t_cp)
+# Each command starts from the bare tree: morvidex's prepare step deletes
+# the .lo files, cp's removes the copy, and the cleanup after each command's
+# last run removes both, so cp never copies the .lo files.
+time_tree() {
+    local q
+    q=$(printf '%q' "$PROG")
+    hyperfine --style basic --warmup 1 --runs "$RUNS" --export-json tree.json \
+        --prepare "find tree -name '*.lo' -delete" \
+        --prepare 'rm -rf copy' \
+        --cleanup "find tree -name '*.lo' -delete; rm -rf copy" \
+        -n 'morvidex -lr tree' "$q -lr tree >/dev/null" \
+        -n 'cp -rT tree copy' 'cp -rT tree copy'
+}
 
 # ---------------------------------------------------------------------------
 # Report
 
-printf 'big file (256 MiB, CR LF), median of %s runs:\n' "$runs"
-row 'morvidex -l' "$m_mor" t_mor_big
-row "tr 'A-Z' 'a-z'" "$m_tr" t_tr
-row 'dd conv=lcase bs=64K' "$m_dd" t_dd
-row 'cat' "$m_cat" t_cat
-ratio_row 'morvidex / tr' "$(ratio "$m_mor" "$m_tr")" 0.5
-ratio_row 'morvidex / dd' "$(ratio "$m_mor" "$m_dd")" 1.0
-ratio_row 'morvidex / cat' "$(ratio "$m_mor" "$m_cat")"
-printf '\n'
-printf 'tree (20000 files of 1-4 KiB in 100 directories), median of %s runs:\n' "$runs"
-row 'morvidex -lr' "$m_mor_tree" t_mor_tree
-row 'cp -rT' "$m_cp" t_cp
-ratio_row 'morvidex / cp' "$(ratio "$m_mor_tree" "$m_cp")" 1.0
-printf '\n'
-printf 'total time: %.1f s\n' "$(elapsed "$script_start" "$(now)")"
+# row COMMAND MEDIAN [MORVIDEX_MEDIAN [TARGET]]
+row() {
+    local ratio=- target=- result=''
+    if [[ $# -ge 3 ]]; then ratio=$(awk -v a="$3" -v b="$2" 'BEGIN { printf "%.3f", a / b }'); fi
+    if [[ $# -ge 4 ]]; then
+        target="<= $4"
+        result=$(awk -v r="$ratio" -v l="$4" 'BEGIN { print (r + 0 <= l + 0) ? "met" : "not met" }')
+    fi
+    printf '%-52s %9.4f %12s %9s  %s\n' "$1" "$2" "$ratio" "$target" "$result"
+}
+
+print_table() {
+    local big tree
+    mapfile -t big < <(medians big.json)
+    mapfile -t tree < <(medians tree.json)
+    [[ ${#big[@]} -eq 4 && ${#tree[@]} -eq 2 ]] || die "unexpected hyperfine export"
+    printf '\nmedians of %s runs (seconds); ratio = morvidex / command\n' "$RUNS"
+    printf '%-52s %9s %12s %9s  %s\n' command median ratio target result
+    row 'morvidex -l big.txt' "${big[0]}"
+    row 'cat big.txt > out' "${big[1]}" "${big[0]}" "$BIG_TARGET"
+    row "tr 'A-Z' 'a-z' < big.txt > out" "${big[2]}" "${big[0]}"
+    row 'dd if=big.txt of=out bs=64K conv=lcase status=none' "${big[3]}" "${big[0]}"
+    row 'morvidex -lr tree' "${tree[0]}"
+    row 'cp -rT tree copy' "${tree[1]}" "${tree[0]}" "$TREE_TARGET"
+}
+
+# One untimed tree run under strace -c: calls per converted file by name.
+# In strace's table the calls are the 4th column and the name the last; the
+# errors column is blank when there were none.
+print_syscalls() {
+    find tree -name '*.lo' -delete
+    strace -c -f -o strace.txt -- "$PROG" -lr tree >/dev/null
+    [[ $(count_outputs) -eq $TREE_FILES ]] || die "the strace run wrote $(count_outputs) .lo files"
+    printf '\nsystem calls of one morvidex -lr tree run (strace -c -f), per converted file:\n'
+    printf '%-18s %9s %9s %10s\n' syscall calls errors per_file
+    awk -v files="$TREE_FILES" '
+        /^-/ { next }
+        NF >= 5 && $4 ~ /^[0-9]+$/ {
+            printf "%-18s %9d %9d %10.3f\n", $NF, $4, (NF == 6 ? $5 : 0), $4 / files
+        }' strace.txt | sort -k2,2nr
+    find tree -name '*.lo' -delete
+}
+
+# ---------------------------------------------------------------------------
+# Inside the namespace: mount the tmpfs, generate, check, time, report.
+
+start_inside() {
+    local caller_ns=${MORVIDEX_BENCH_CALLER_NS-}
+    BENCH_DIR=$MORVIDEX_BENCH_DIR PROG=$1 RUNS=$2
+    unset MORVIDEX_BENCH_DIR MORVIDEX_BENCH_CALLER_NS
+    [[ -n $caller_ns && $(readlink /proc/self/ns/mnt) != "$caller_ns" ]] \
+        || die "not in a mount namespace of its own; not mounting on $BENCH_DIR"
+    mount -t tmpfs -o "size=$TMPFS_SIZE,mode=0700" morvidex-bench "$BENCH_DIR"
+    trap 'cd / && umount -- "$BENCH_DIR"' EXIT
+    trap 'exit 130' INT
+    trap 'exit 143' TERM
+    cd -- "$BENCH_DIR"
+    printf 'morvidex benchmark: %s\n' "$PROG"
+    printf 'runs: %s (+1 warm-up)   cpus: %s   private tmpfs (%s) on %s\n' \
+        "$RUNS" "$(nproc)" "$TMPFS_SIZE" "$BENCH_DIR"
+    make_data
+    printf 'data: big.txt %s bytes; tree: %s files in %s directories, %s KiB\n' \
+        "$BIG_BYTES" "$(find tree -type f | wc -l)" "$TREE_DIRS" "$(du -sk tree | cut -f1)"
+    check_outputs
+    time_big
+    time_tree
+    print_table
+    print_syscalls
+}
+
+if [[ -n ${MORVIDEX_BENCH_DIR-} ]]; then
+    start_inside "$@"
+else
+    start_outside "$@"
+fi
