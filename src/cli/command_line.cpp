@@ -1,7 +1,7 @@
 #include "cli/command_line.h"
 
-#include <cstring>
 #include <cstdlib>
+#include <cstring>
 
 #include "platform/platform.h"
 

@@ -1,9 +1,9 @@
 // morvidex: converts the letters of text files to lower or upper case,
 // writing each converted file beside its source.
 #include "cli/command_line.h"
+#include "cli/dispatch.h"
 #include "report/console.h"
 #include "report/diagnostics.h"
-#include "cli/dispatch.h"
 #include "report/exit.h"
 #include "translate/translate.h"
 

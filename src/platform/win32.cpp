@@ -4,8 +4,8 @@
 // program applies its own text rules to raw handles.
 #include "platform/platform.h"
 
-#include <cstring>
 #include <cstdlib>
+#include <cstring>
 #include <windows.h>
 
 namespace morvidex {

@@ -3,8 +3,8 @@
 #include <cerrno>
 #include <cstddef>
 
-#include "report/console.h"
 #include "platform/platform.h"
+#include "report/console.h"
 
 namespace morvidex {
 

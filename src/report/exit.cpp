@@ -1,7 +1,7 @@
 #include "report/exit.h"
 
-#include "report/console.h"
 #include "platform/platform.h"
+#include "report/console.h"
 
 namespace morvidex {
 

@@ -17,6 +17,11 @@ constexpr int MODE_UPPER = 2;
 constexpr char SUFFIX_LOWER[] = ".lo";
 constexpr char SUFFIX_UPPER[] = ".up";
 
+// The extension of name: from its first "." anywhere, directory parts
+// included, to its end; the empty string at its end when it has no ".".
+// What comes before it is the stem.
+const char *extension_of(const char *name);
+
 // The sibling's name: path up to its first "." anywhere, then ".up" for
 // MODE_UPPER or ".lo" otherwise.  name holds output_name_size(path) bytes,
 // the terminating zero included.

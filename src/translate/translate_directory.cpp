@@ -1,10 +1,11 @@
+#include "translate/translate.h"
+
 #include <cstring>
 
+#include "platform/platform.h"
 #include "report/console.h"
 #include "report/diagnostics.h"
 #include "report/exit.h"
-#include "platform/platform.h"
-#include "translate/translate.h"
 
 namespace morvidex {
 
@@ -108,8 +109,7 @@ bool walk(const char *dir, int recurse, int case_mode, const char *pattern) {
 } // namespace
 
 bool is_eligible(const char *name, const char *pattern) {
-  const char *dot = std::strchr(name, '.');
-  const char *extension = dot != nullptr ? dot : "";
+  const char *extension = extension_of(name);
   if (std::strcmp(name, SELF_NAME) == 0)
     return false;
   if (std::strlen(name) >= MIN_SIBLING_LENGTH &&

@@ -1,12 +1,13 @@
-#include <cstring>
-#include <cstdlib>
+#include "translate/translate.h"
 
+#include <cstdlib>
+#include <cstring>
+
+#include "platform/platform.h"
 #include "report/console.h"
 #include "report/diagnostics.h"
-#include "platform/platform.h"
 #include "textio/block_copy.h"
 #include "textio/stream.h"
-#include "translate/translate.h"
 
 namespace morvidex {
 
@@ -44,12 +45,17 @@ void finish(const char *path, const char *name, text_stream *source,
 
 } // namespace
 
+const char *extension_of(const char *name) {
+  return name + std::strcspn(name, ".");
+}
+
 std::size_t output_name_size(const char *path) {
-  return std::strcspn(path, ".") + sizeof SUFFIX_LOWER;
+  return static_cast<std::size_t>(extension_of(path) - path) +
+         sizeof SUFFIX_LOWER;
 }
 
 void output_name(const char *path, int case_mode, char *name) {
-  std::size_t stem = std::strcspn(path, ".");
+  std::size_t stem = static_cast<std::size_t>(extension_of(path) - path);
   std::memcpy(name, path, stem);
   std::memcpy(name + stem, case_mode == MODE_UPPER ? SUFFIX_UPPER : SUFFIX_LOWER,
               sizeof SUFFIX_LOWER);
