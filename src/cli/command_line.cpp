@@ -26,8 +26,7 @@ char *take_word(const char **p, bool (*is_lead_byte)(unsigned char),
     } else if (*in == '"') {
       quoted = !quoted;
       in++;
-    } else if (is_lead_byte(static_cast<unsigned char>(*in)) &&
-               in[1] != '\0') {
+    } else if (is_lead_byte(static_cast<unsigned char>(*in)) && in[1] != '\0') {
       *out++ = *in++;
       *out++ = *in++;
     } else {
@@ -41,8 +40,8 @@ char *take_word(const char **p, bool (*is_lead_byte)(unsigned char),
 } // namespace
 
 std::size_t split_command_line(const char *line,
-                               bool (*is_lead_byte)(unsigned char),
-                               char *bytes, const char **words) {
+                               bool (*is_lead_byte)(unsigned char), char *bytes,
+                               const char **words) {
   // A word takes at least one character of the line and words stand
   // apart by at least one blank, which bounds the room needed.
   std::size_t count = 0;
@@ -69,16 +68,15 @@ int program_arguments(int argc, char **argv, const char *const **args) {
   std::size_t n = std::strlen(line);
   std::size_t slots = split_words_size(n) + 2;
   std::size_t bytes = PROGRAM_PATH_SIZE + split_bytes_size(n);
-  auto *words = static_cast<const char **>(
-      std::malloc(slots * sizeof(char *) + bytes));
+  auto *words =
+      static_cast<const char **>(std::malloc(slots * sizeof(char *) + bytes));
   if (words == nullptr)
     return -1;
   char *path = reinterpret_cast<char *>(words + slots);
   path[0] = '\0';
   platform_program_path(path, PROGRAM_PATH_SIZE);
-  std::size_t count =
-      split_command_line(line, platform_is_lead_byte, path + PROGRAM_PATH_SIZE,
-                         words);
+  std::size_t count = split_command_line(line, platform_is_lead_byte,
+                                         path + PROGRAM_PATH_SIZE, words);
   if (count == 0)
     count = 1;
   words[0] = path;

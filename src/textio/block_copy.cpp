@@ -35,10 +35,9 @@ bool move_unread(text_stream *source, text_stream *target, letter_case to) {
 // at a read failure, which sets the error.
 bool read_block(text_stream *source, std::size_t *got, bool *last) {
   *got = 0;
-  int code =
-      source->marker_seen
-          ? 0
-          : platform_read(source->handle, source->buffer, source->size, got);
+  int code = source->marker_seen ? 0
+                                 : platform_read(source->handle, source->buffer,
+                                                 source->size, got);
   if (code != 0) {
     source->error = true;
     source->code = code;
@@ -48,8 +47,10 @@ bool read_block(text_stream *source, std::size_t *got, bool *last) {
   // opened is its end: the read that would only say so is spared.  Files
   // whose size tells nothing (those of /proc say 0) read on to a read of
   // nothing.
-  bool at_end = *got == 0 || (*got < source->size && *got == source->unread_size);
-  source->unread_size -= std::min<unsigned long long>(*got, source->unread_size);
+  bool at_end =
+      *got == 0 || (*got < source->size && *got == source->unread_size);
+  source->unread_size -=
+      std::min<unsigned long long>(*got, source->unread_size);
   *got = cut_at_marker(source->buffer, *got, &source->marker_seen);
   *last = at_end || source->marker_seen;
   return true;

@@ -17,7 +17,7 @@ namespace morvidex {
 
 // A stream on a regular file moves data in blocks of this size; one on a
 // device or other special file keeps the classic 512 bytes.
-constexpr std::size_t FILE_BLOCK = 64 * 1024;
+constexpr std::size_t FILE_BLOCK = 256 * 1024;
 constexpr std::size_t DEVICE_BLOCK = 512;
 
 // Bytes handed to the platform per call when a small buffer is written out.

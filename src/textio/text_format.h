@@ -31,6 +31,18 @@ std::size_t expand_line_ends(unsigned char *dst, std::size_t size,
                              const unsigned char *src, std::size_t n,
                              std::size_t *made);
 
+// The vector instructions convert_text may use, narrowest first.  The
+// widest the processor reports is chosen once, at start-up; every unit
+// gives the same bytes.
+enum vector_unit { UNIT_SCALAR, UNIT_SSE2, UNIT_AVX2 };
+
+// The widest unit this processor has.
+vector_unit best_vector_unit();
+
+// Makes convert_text use unit, or the widest there is when unit is wider,
+// so that tests can run every narrower path on any machine.
+void use_vector_unit(vector_unit unit);
+
 // Converts n raw bytes (no 0x1A among them) to the form they are written
 // in: CRs dropped, letters mapped, each LF written as CR LF.  dst needs
 // room for 2n bytes.  Returns the count written.

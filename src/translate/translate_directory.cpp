@@ -43,9 +43,8 @@ bool walk(const char *dir, int recurse, int case_mode, const char *pattern);
 // only while the current directory is the listed one (in_listed); once a
 // nested walk could not come back, the name is looked up where the process
 // now is.  Returns false when a nested walk could not come back.
-bool visit_entry(const char *name, file_kind hint, bool is_link,
-                 bool in_listed, int recurse, int case_mode,
-                 const char *pattern) {
+bool visit_entry(const char *name, file_kind hint, bool is_link, bool in_listed,
+                 int recurse, int case_mode, const char *pattern) {
   file_status status{};
   int code = in_listed
                  ? platform_entry_status(name, hint, is_link, &status)
@@ -93,8 +92,8 @@ bool walk(const char *dir, int recurse, int case_mode, const char *pattern) {
   bool is_link = false;
   bool in_listed = true;
   while (const char *name = platform_readdir(listing, &hint, &is_link))
-    in_listed = visit_entry(name, hint, is_link, in_listed, recurse,
-                            case_mode, pattern) &&
+    in_listed = visit_entry(name, hint, is_link, in_listed, recurse, case_mode,
+                            pattern) &&
                 in_listed;
   int back = platform_chdir(saved);
   if (back != 0)

@@ -57,7 +57,8 @@ std::size_t output_name_size(const char *path) {
 void output_name(const char *path, int case_mode, char *name) {
   std::size_t stem = static_cast<std::size_t>(extension_of(path) - path);
   std::memcpy(name, path, stem);
-  std::memcpy(name + stem, case_mode == MODE_UPPER ? SUFFIX_UPPER : SUFFIX_LOWER,
+  std::memcpy(name + stem,
+              case_mode == MODE_UPPER ? SUFFIX_UPPER : SUFFIX_LOWER,
               sizeof SUFFIX_LOWER);
 }
 
