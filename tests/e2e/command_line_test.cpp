@@ -11,7 +11,7 @@ namespace {
 const Tree ONE = each(TEXT, {"a.txt"}), LO = each(LOWER, {"a.lo"});
 const std::string A_LO = BANNER + progress("a.txt", "a.lo");
 
-TEST(CommandLine, OptionWord) {
+TEST(Invocation, OptionWord) {
   std::vector<Named> table;
   for (std::vector<std::string> args : {std::vector<std::string>{"-l"},
                                         {},
@@ -35,7 +35,7 @@ TEST(CommandLine, OptionWord) {
   run_all(table);
 }
 
-TEST(CommandLine, StarAndPatternOperands) {
+TEST(Invocation, StarAndPatternOperands) {
   const Tree tree = each(TEXT, {"a.txt", "b.c", "d/x.txt"}),
              with_sub = each(TEXT, {"a.txt", "d/x.txt"});
   const Tree dirs = each(TEXT, {"c.txt", "d/x.txt", "d/y.c", "e/z.txt"});
@@ -73,7 +73,7 @@ TEST(CommandLine, StarAndPatternOperands) {
                   BANNER + d_x)}});
 }
 
-TEST(CommandLine, RecursionAndDirectoryLetters) {
+TEST(Invocation, RecursionAndDirectoryLetters) {
   const Tree chain = each(TEXT, {"d/s/x.txt"}),
              made = each(LOWER, {"d/s/x.lo"});
   const std::string d_s_x = walk("d", walk("s", progress("x.txt", "x.lo")));
@@ -109,7 +109,7 @@ TEST(CommandLine, RecursionAndDirectoryLetters) {
 // program expands no wildcard. Where the program splits its command line
 // itself, `received` gives the words it makes of the line that the
 // arguments become: under Wine the line shown beside each row.
-TEST(CommandLine, OperandsArriveAsTyped) {
+TEST(Invocation, OperandsArriveAsTyped) {
   const std::string unable = "Unable to open directory",
                     missing = "No such file or directory";
   std::vector<Named> table;

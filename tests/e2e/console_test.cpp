@@ -49,7 +49,7 @@ struct LongNames {
   }
 };
 
-TEST(Console, LinesAndTheirOrder) {
+TEST(StandardStreams, LinesAndTheirOrder) {
   Case exact = make_case(
       {"-lr", "d", "nope"}, each(TEXT, {"d/A.TXT"}), each(LOWER, {"d/A.lo"}),
       "morvidex 1.0 - converts the letters of text files to lower or upper "
@@ -82,7 +82,7 @@ TEST(Console, LinesAndTheirOrder) {
            {"a terminal gets every line at once", terminal}});
 }
 
-TEST(Console, UnusableStandardOutput) {
+TEST(StandardStreams, UnusableStandardOutput) {
   Case closed = LongNames().c, broken = closed;
   closed.output = Output::closed;
   closed.close_stdin =
