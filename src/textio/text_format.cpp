@@ -27,35 +27,51 @@ std::size_t convert_bytes(unsigned char *dst, const unsigned char *src,
   return out;
 }
 
-// How a vector step of `width` bytes goes out.  crs and lfs mark the lanes
-// that hold CR and LF; carry is 1 when the step before ended in a CR whose
-// LF opens this one.  When every CR is directly followed by an LF and
-// every LF directly preceded by a CR, the step comes out as it went in,
-// letters mapped: each CR dropped and its LF written as CR LF is the same
-// pair (paired).  *carry_out tells whether its last lane is a CR whose LF
-// opens the next step.
-bool plan_step(std::uint64_t crs, std::uint64_t lfs, unsigned carry,
-               std::size_t width, bool next_is_lf, unsigned *carry_out) {
-  std::uint64_t want_lf = (crs << 1) | carry;
-  bool last_cr = (want_lf >> width) != 0;
-  std::uint64_t lanes = (std::uint64_t{1} << width) - 1;
-  *carry_out = last_cr ? 1 : 0;
-  return (want_lf & lanes) == lfs && (!last_cr || next_is_lf);
-}
-
-// A step that is not paired, byte by byte, after the LF that a carried CR
-// still owes.
-std::size_t convert_unpaired(unsigned char *dst, const unsigned char *src,
-                             std::size_t width, unsigned carry,
-                             letter_case to) {
-  std::size_t out = 0;
-  if (carry != 0)
-    dst[out++] = LF;
-  return out + convert_bytes(dst + out, src + carry, width - carry, to);
-}
-
 #if defined(__i386__) || defined(__x86_64__)
 #define MORVIDEX_X86_VECTORS 1
+
+// The vector steps take the text a group of GROUP bytes at a time.  A
+// group is paired when each of its CRs is directly followed by an LF and
+// each of its LFs directly preceded by a CR, the byte after the group
+// counted: dropping each CR and writing its LF as CR LF then gives the
+// same pair, so the group goes out as it came in, letters mapped.  Any
+// other group goes a lane step at a time through place_lanes.  carry is 1
+// when the group before was paired and ended in a CR: the LF that opens
+// this group is its pair, owed but not to be expanded again.
+constexpr std::size_t GROUP = 128;
+
+// Whether a group whose CRs and LFs pair up inside it also opens right:
+// with an LF exactly when a carried CR owes one.
+bool opens_paired(const unsigned char *group, unsigned carry) {
+  return (group[0] == LF) == (carry != 0);
+}
+
+// Writes one step of Width lanes by the byte rules, the letters already
+// mapped in lanes[0..Width): lanes marked in crs are dropped, lanes marked
+// in lfs written as CR LF, and the first `skip` lanes (0 or 1) are already
+// written.  Each run between marks goes out as one Width-byte copy, so
+// lanes[Width..2 Width) must be readable and dst needs room for 3 Width
+// bytes; only the count returned is the step's.
+template <std::size_t Width>
+std::size_t place_lanes(unsigned char *dst, const unsigned char *lanes,
+                        std::uint32_t crs, std::uint32_t lfs, unsigned skip) {
+  std::uint32_t marks = (crs | lfs) & ~std::uint32_t{skip};
+  std::size_t out = 0;
+  std::size_t from = skip;
+  while (marks != 0) {
+    auto lane = static_cast<std::size_t>(__builtin_ctz(marks));
+    std::memcpy(dst + out, lanes + from, Width);
+    out += lane - from;
+    if ((lfs >> lane) & 1) {
+      dst[out++] = CR;
+      dst[out++] = LF;
+    }
+    from = lane + 1;
+    marks &= marks - 1;
+  }
+  std::memcpy(dst + out, lanes + from, Width);
+  return out + Width - from;
+}
 
 // Letters land below the signed limit after the shift; their case bit
 // flips.  The constants for a step to `to`.
@@ -65,37 +81,72 @@ char letter_shift(letter_case to) {
 constexpr char LETTER_LIMIT = static_cast<char>(0x80 + 26);
 constexpr char CASE_BIT = 0x20;
 
-constexpr std::size_t SSE2_STEP = 16;
-constexpr std::size_t AVX2_STEP = 32;
+// A step with its letters mapped.
+__attribute__((target("sse2"))) __m128i
+map_sse2(__m128i v, __m128i shift, __m128i limit, __m128i case_bit) {
+  __m128i letters = _mm_cmplt_epi8(_mm_add_epi8(v, shift), limit);
+  return _mm_xor_si128(v, _mm_and_si128(letters, case_bit));
+}
 
-// Whole 16-byte steps of src[0..n); *done is the count of source bytes
-// taken, the result the count written.
+__attribute__((target("avx2"))) __m256i
+map_avx2(__m256i v, __m256i shift, __m256i limit, __m256i case_bit) {
+  __m256i letters = _mm256_cmpgt_epi8(limit, _mm256_add_epi8(v, shift));
+  return _mm256_xor_si256(v, _mm256_and_si256(letters, case_bit));
+}
+
+// Whole groups of src[0..n), 16-byte lane steps; *done is the count of
+// source bytes taken, the result the count written.  A group is taken
+// only when a step of bytes follows it: the pairing looks one byte past
+// the group, and place_lanes writes past its count.
 __attribute__((target("sse2"))) std::size_t
 convert_sse2(unsigned char *dst, const unsigned char *src, std::size_t n,
              letter_case to, std::size_t *done) {
+  constexpr std::size_t STEP = 16;
   const __m128i cr = _mm_set1_epi8(static_cast<char>(CR));
   const __m128i lf = _mm_set1_epi8(static_cast<char>(LF));
   const __m128i shift = _mm_set1_epi8(letter_shift(to));
   const __m128i limit = _mm_set1_epi8(LETTER_LIMIT);
   const __m128i case_bit = _mm_set1_epi8(CASE_BIT);
+  unsigned char lanes[2 * STEP] = {};
   std::size_t in = 0, out = 0;
   unsigned carry = 0;
-  for (; in + SSE2_STEP <= n; in += SSE2_STEP) {
-    __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(src + in));
-    auto crs = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, cr)));
-    auto lfs = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, lf)));
-    unsigned next = 0;
-    bool next_is_lf = in + SSE2_STEP < n && src[in + SSE2_STEP] == LF;
-    if (!plan_step(crs, lfs, carry, SSE2_STEP, next_is_lf, &next)) {
-      out += convert_unpaired(dst + out, src + in, SSE2_STEP, carry, to);
-      carry = 0;
+  for (; in + GROUP + STEP <= n; in += GROUP) {
+    const unsigned char *group = src + in;
+    __m128i v[GROUP / STEP];
+    __m128i odd = _mm_setzero_si128();
+    for (std::size_t k = 0; k < GROUP / STEP; k++) {
+      v[k] =
+          _mm_loadu_si128(reinterpret_cast<const __m128i *>(group + k * STEP));
+      __m128i after = _mm_loadu_si128(
+          reinterpret_cast<const __m128i *>(group + k * STEP + 1));
+      odd = _mm_or_si128(odd, _mm_xor_si128(_mm_cmpeq_epi8(v[k], cr),
+                                            _mm_cmpeq_epi8(after, lf)));
+    }
+    if (_mm_movemask_epi8(odd) == 0 && opens_paired(group, carry)) {
+      for (std::size_t k = 0; k < GROUP / STEP; k++)
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(dst + out + k * STEP),
+                         map_sse2(v[k], shift, limit, case_bit));
+      out += GROUP;
+      carry = group[GROUP - 1] == CR ? 1 : 0;
       continue;
     }
-    __m128i letters = _mm_cmplt_epi8(_mm_add_epi8(v, shift), limit);
-    v = _mm_xor_si128(v, _mm_and_si128(letters, case_bit));
-    _mm_storeu_si128(reinterpret_cast<__m128i *>(dst + out), v);
-    out += SSE2_STEP;
-    carry = next;
+    if (carry != 0)
+      dst[out++] = LF;
+    for (std::size_t k = 0; k < GROUP / STEP; k++) {
+      __m128i mapped = map_sse2(v[k], shift, limit, case_bit);
+      auto crs = static_cast<std::uint32_t>(
+          _mm_movemask_epi8(_mm_cmpeq_epi8(v[k], cr)));
+      auto lfs = static_cast<std::uint32_t>(
+          _mm_movemask_epi8(_mm_cmpeq_epi8(v[k], lf)));
+      if ((crs | lfs) == 0) {
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(dst + out), mapped);
+        out += STEP;
+        continue;
+      }
+      _mm_storeu_si128(reinterpret_cast<__m128i *>(lanes), mapped);
+      out += place_lanes<STEP>(dst + out, lanes, crs, lfs, k == 0 ? carry : 0);
+    }
+    carry = 0;
   }
   if (carry != 0)
     dst[out++] = LF;
@@ -103,35 +154,57 @@ convert_sse2(unsigned char *dst, const unsigned char *src, std::size_t n,
   return out;
 }
 
-// The same in whole 32-byte steps.
+// The same in 32-byte lane steps.
 __attribute__((target("avx2"))) std::size_t
 convert_avx2(unsigned char *dst, const unsigned char *src, std::size_t n,
              letter_case to, std::size_t *done) {
+  constexpr std::size_t STEP = 32;
   const __m256i cr = _mm256_set1_epi8(static_cast<char>(CR));
   const __m256i lf = _mm256_set1_epi8(static_cast<char>(LF));
   const __m256i shift = _mm256_set1_epi8(letter_shift(to));
   const __m256i limit = _mm256_set1_epi8(LETTER_LIMIT);
   const __m256i case_bit = _mm256_set1_epi8(CASE_BIT);
+  unsigned char lanes[2 * STEP] = {};
   std::size_t in = 0, out = 0;
   unsigned carry = 0;
-  for (; in + AVX2_STEP <= n; in += AVX2_STEP) {
-    __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(src + in));
-    auto crs = static_cast<std::uint32_t>(
-        _mm256_movemask_epi8(_mm256_cmpeq_epi8(v, cr)));
-    auto lfs = static_cast<std::uint32_t>(
-        _mm256_movemask_epi8(_mm256_cmpeq_epi8(v, lf)));
-    unsigned next = 0;
-    bool next_is_lf = in + AVX2_STEP < n && src[in + AVX2_STEP] == LF;
-    if (!plan_step(crs, lfs, carry, AVX2_STEP, next_is_lf, &next)) {
-      out += convert_unpaired(dst + out, src + in, AVX2_STEP, carry, to);
-      carry = 0;
+  for (; in + GROUP + STEP <= n; in += GROUP) {
+    const unsigned char *group = src + in;
+    __m256i v[GROUP / STEP];
+    __m256i odd = _mm256_setzero_si256();
+    for (std::size_t k = 0; k < GROUP / STEP; k++) {
+      v[k] = _mm256_loadu_si256(
+          reinterpret_cast<const __m256i *>(group + k * STEP));
+      __m256i after = _mm256_loadu_si256(
+          reinterpret_cast<const __m256i *>(group + k * STEP + 1));
+      odd =
+          _mm256_or_si256(odd, _mm256_xor_si256(_mm256_cmpeq_epi8(v[k], cr),
+                                                _mm256_cmpeq_epi8(after, lf)));
+    }
+    if (_mm256_testz_si256(odd, odd) && opens_paired(group, carry)) {
+      for (std::size_t k = 0; k < GROUP / STEP; k++)
+        _mm256_storeu_si256(reinterpret_cast<__m256i *>(dst + out + k * STEP),
+                            map_avx2(v[k], shift, limit, case_bit));
+      out += GROUP;
+      carry = group[GROUP - 1] == CR ? 1 : 0;
       continue;
     }
-    __m256i letters = _mm256_cmpgt_epi8(limit, _mm256_add_epi8(v, shift));
-    v = _mm256_xor_si256(v, _mm256_and_si256(letters, case_bit));
-    _mm256_storeu_si256(reinterpret_cast<__m256i *>(dst + out), v);
-    out += AVX2_STEP;
-    carry = next;
+    if (carry != 0)
+      dst[out++] = LF;
+    for (std::size_t k = 0; k < GROUP / STEP; k++) {
+      __m256i mapped = map_avx2(v[k], shift, limit, case_bit);
+      auto crs = static_cast<std::uint32_t>(
+          _mm256_movemask_epi8(_mm256_cmpeq_epi8(v[k], cr)));
+      auto lfs = static_cast<std::uint32_t>(
+          _mm256_movemask_epi8(_mm256_cmpeq_epi8(v[k], lf)));
+      if ((crs | lfs) == 0) {
+        _mm256_storeu_si256(reinterpret_cast<__m256i *>(dst + out), mapped);
+        out += STEP;
+        continue;
+      }
+      _mm256_storeu_si256(reinterpret_cast<__m256i *>(lanes), mapped);
+      out += place_lanes<STEP>(dst + out, lanes, crs, lfs, k == 0 ? carry : 0);
+    }
+    carry = 0;
   }
   if (carry != 0)
     dst[out++] = LF;

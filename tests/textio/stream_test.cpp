@@ -189,7 +189,7 @@ TEST_F(StreamTest, ConvertTextMatchesTheByteRules) {
   for (int unit = UNIT_SCALAR; unit <= best_vector_unit(); unit++) {
     SCOPED_TRACE("vector unit " + std::to_string(unit));
     use_vector_unit(static_cast<vector_unit>(unit));
-    for (std::size_t n = 0; n < 300; n++) {
+    for (std::size_t n = 0; n < 450; n++) {
       for (unsigned seed = 0; seed < 40; seed++) {
         std::string raw = seed < 4 ? random_text(n, seed * 1000 + n, false)
                                    : crlf_lines(n, seed - 4, seed + n);
