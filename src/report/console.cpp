@@ -1,5 +1,6 @@
 #include "report/console.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "textio/stream.h"
@@ -25,12 +26,16 @@ struct piece {
 };
 
 void put_bytes(piece *p, const char *s, std::size_t n) {
-  for (std::size_t i = 0; i < n; i++) {
+  while (n > 0) {
     if (p->n == PIECE_SIZE) {
       console_put(p->stream, p->bytes, p->n);
       p->n = 0;
     }
-    p->bytes[p->n++] = static_cast<unsigned char>(s[i]);
+    std::size_t run = std::min(n, PIECE_SIZE - p->n);
+    std::memcpy(p->bytes + p->n, s, run);
+    p->n += run;
+    s += run;
+    n -= run;
   }
 }
 
@@ -70,15 +75,20 @@ void console_print(console_stream *stream, const char *format,
                    const char *first, const char *second) {
   const char *args[] = {first, second};
   std::size_t next_arg = 0;
-  piece p{stream, 0, {}};
-  for (const char *f = format; *f != '\0'; f++) {
+  piece p;
+  p.stream = stream;
+  p.n = 0;
+  for (const char *f = format; *f != '\0';) {
     if (f[0] == '%' && f[1] == 's' && next_arg < 2 && args[next_arg]) {
       const char *arg = args[next_arg++];
       put_bytes(&p, arg, std::strlen(arg));
-      f++;
-    } else {
-      put_bytes(&p, f, 1);
+      f += 2;
+      continue;
     }
+    // The literal text up to the next '%' other than this one.
+    std::size_t run = 1 + std::strcspn(f + 1, "%");
+    put_bytes(&p, f, run);
+    f += run;
   }
   if (p.n > 0)
     console_put(stream, p.bytes, p.n);

@@ -6,6 +6,11 @@ namespace morvidex {
 
 namespace {
 
+// The last stream released of each direction, buffers and all, kept for
+// the next open: a walk opens a pair of streams per file, and taking its
+// buffers afresh each time costs more than the conversion of a small file.
+text_stream *spare[2];
+
 // A stream with buffers for any kind of file, allocated before the file is
 // opened so that running out of memory never creates or empties a target.
 // They come from malloc: operator new, even its nothrow form, may end the
@@ -13,16 +18,23 @@ namespace {
 // A write stream's staging area holds its whole buffer expanded, so that
 // the write-out of a regular file is one platform call.
 text_stream *make_stream(bool writing) {
-  auto *stream =
-      static_cast<text_stream *>(std::calloc(1, sizeof(text_stream)));
-  if (stream == nullptr)
-    return nullptr;
-  std::size_t staging = writing ? 2 * FILE_BLOCK : 0;
-  stream->buffer =
-      static_cast<unsigned char *>(std::malloc(FILE_BLOCK + staging));
-  if (stream->buffer == nullptr) {
-    std::free(stream);
-    return nullptr;
+  text_stream *stream = spare[writing];
+  if (stream != nullptr) {
+    spare[writing] = nullptr;
+    unsigned char *buffer = stream->buffer;
+    *stream = text_stream{};
+    stream->buffer = buffer;
+  } else {
+    stream = static_cast<text_stream *>(std::calloc(1, sizeof(text_stream)));
+    if (stream == nullptr)
+      return nullptr;
+    std::size_t staging = writing ? 2 * FILE_BLOCK : 0;
+    stream->buffer =
+        static_cast<unsigned char *>(std::malloc(FILE_BLOCK + staging));
+    if (stream->buffer == nullptr) {
+      std::free(stream);
+      return nullptr;
+    }
   }
   stream->handle = NO_HANDLE;
   stream->writing = writing;
@@ -30,6 +42,10 @@ text_stream *make_stream(bool writing) {
 }
 
 void release(text_stream *stream) {
+  if (spare[stream->writing] == nullptr) {
+    spare[stream->writing] = stream;
+    return;
+  }
   std::free(stream->buffer);
   std::free(stream);
 }

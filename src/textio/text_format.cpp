@@ -88,16 +88,54 @@ map_sse2(__m128i v, __m128i shift, __m128i limit, __m128i case_bit) {
   return _mm_xor_si128(v, _mm_and_si128(letters, case_bit));
 }
 
+// One step by the byte rules, from its raw lanes and its mapped ones; the
+// first `skip` lanes are already written.  Writes up to 3 steps' bytes;
+// lanes is place_lanes' room of 2 steps.
+__attribute__((target("sse2"))) std::size_t
+place_sse2(unsigned char *dst, __m128i raw, __m128i mapped, unsigned skip,
+           unsigned char *lanes) {
+  constexpr std::size_t STEP = 16;
+  auto crs = static_cast<std::uint32_t>(_mm_movemask_epi8(
+      _mm_cmpeq_epi8(raw, _mm_set1_epi8(static_cast<char>(CR)))));
+  auto lfs = static_cast<std::uint32_t>(_mm_movemask_epi8(
+      _mm_cmpeq_epi8(raw, _mm_set1_epi8(static_cast<char>(LF)))));
+  if ((crs | lfs) == 0) {
+    _mm_storeu_si128(reinterpret_cast<__m128i *>(dst), mapped);
+    return STEP;
+  }
+  _mm_storeu_si128(reinterpret_cast<__m128i *>(lanes), mapped);
+  return place_lanes<STEP>(dst, lanes, crs, lfs, skip);
+}
+
 __attribute__((target("avx2"))) __m256i
 map_avx2(__m256i v, __m256i shift, __m256i limit, __m256i case_bit) {
   __m256i letters = _mm256_cmpgt_epi8(limit, _mm256_add_epi8(v, shift));
   return _mm256_xor_si256(v, _mm256_and_si256(letters, case_bit));
 }
 
-// Whole groups of src[0..n), 16-byte lane steps; *done is the count of
-// source bytes taken, the result the count written.  A group is taken
-// only when a step of bytes follows it: the pairing looks one byte past
-// the group, and place_lanes writes past its count.
+// One step by the byte rules, from its raw lanes and its mapped ones; the
+// first `skip` lanes are already written.  Writes up to 3 steps' bytes;
+// lanes is place_lanes' room of 2 steps.
+__attribute__((target("avx2"))) std::size_t
+place_avx2(unsigned char *dst, __m256i raw, __m256i mapped, unsigned skip,
+           unsigned char *lanes) {
+  constexpr std::size_t STEP = 32;
+  auto crs = static_cast<std::uint32_t>(_mm256_movemask_epi8(
+      _mm256_cmpeq_epi8(raw, _mm256_set1_epi8(static_cast<char>(CR)))));
+  auto lfs = static_cast<std::uint32_t>(_mm256_movemask_epi8(
+      _mm256_cmpeq_epi8(raw, _mm256_set1_epi8(static_cast<char>(LF)))));
+  if ((crs | lfs) == 0) {
+    _mm256_storeu_si256(reinterpret_cast<__m256i *>(dst), mapped);
+    return STEP;
+  }
+  _mm256_storeu_si256(reinterpret_cast<__m256i *>(lanes), mapped);
+  return place_lanes<STEP>(dst, lanes, crs, lfs, skip);
+}
+
+// Whole groups of src[0..n), then whole 16-byte lane steps, for as long as
+// room remains for what place_lanes writes past its count and, for a
+// group, the byte after it that its pairing looks at; *done is the count
+// of source bytes taken, the result the count written.
 __attribute__((target("sse2"))) std::size_t
 convert_sse2(unsigned char *dst, const unsigned char *src, std::size_t n,
              letter_case to, std::size_t *done) {
@@ -132,25 +170,21 @@ convert_sse2(unsigned char *dst, const unsigned char *src, std::size_t n,
     }
     if (carry != 0)
       dst[out++] = LF;
-    for (std::size_t k = 0; k < GROUP / STEP; k++) {
-      __m128i mapped = map_sse2(v[k], shift, limit, case_bit);
-      auto crs = static_cast<std::uint32_t>(
-          _mm_movemask_epi8(_mm_cmpeq_epi8(v[k], cr)));
-      auto lfs = static_cast<std::uint32_t>(
-          _mm_movemask_epi8(_mm_cmpeq_epi8(v[k], lf)));
-      if ((crs | lfs) == 0) {
-        _mm_storeu_si128(reinterpret_cast<__m128i *>(dst + out), mapped);
-        out += STEP;
-        continue;
-      }
-      _mm_storeu_si128(reinterpret_cast<__m128i *>(lanes), mapped);
-      out += place_lanes<STEP>(dst + out, lanes, crs, lfs, k == 0 ? carry : 0);
-    }
+    for (std::size_t k = 0; k < GROUP / STEP; k++)
+      out += place_sse2(dst + out, v[k], map_sse2(v[k], shift, limit, case_bit),
+                        k == 0 ? carry : 0, lanes);
     carry = 0;
   }
+  // The rest a step at a time while place_sse2 has room.
   if (carry != 0)
     dst[out++] = LF;
-  *done = in + carry;
+  in += carry;
+  for (; in + 2 * STEP <= n; in += STEP) {
+    __m128i raw = _mm_loadu_si128(reinterpret_cast<const __m128i *>(src + in));
+    out += place_sse2(dst + out, raw, map_sse2(raw, shift, limit, case_bit), 0,
+                      lanes);
+  }
+  *done = in;
   return out;
 }
 
@@ -190,25 +224,22 @@ convert_avx2(unsigned char *dst, const unsigned char *src, std::size_t n,
     }
     if (carry != 0)
       dst[out++] = LF;
-    for (std::size_t k = 0; k < GROUP / STEP; k++) {
-      __m256i mapped = map_avx2(v[k], shift, limit, case_bit);
-      auto crs = static_cast<std::uint32_t>(
-          _mm256_movemask_epi8(_mm256_cmpeq_epi8(v[k], cr)));
-      auto lfs = static_cast<std::uint32_t>(
-          _mm256_movemask_epi8(_mm256_cmpeq_epi8(v[k], lf)));
-      if ((crs | lfs) == 0) {
-        _mm256_storeu_si256(reinterpret_cast<__m256i *>(dst + out), mapped);
-        out += STEP;
-        continue;
-      }
-      _mm256_storeu_si256(reinterpret_cast<__m256i *>(lanes), mapped);
-      out += place_lanes<STEP>(dst + out, lanes, crs, lfs, k == 0 ? carry : 0);
-    }
+    for (std::size_t k = 0; k < GROUP / STEP; k++)
+      out += place_avx2(dst + out, v[k], map_avx2(v[k], shift, limit, case_bit),
+                        k == 0 ? carry : 0, lanes);
     carry = 0;
   }
+  // The rest a step at a time while place_avx2 has room.
   if (carry != 0)
     dst[out++] = LF;
-  *done = in + carry;
+  in += carry;
+  for (; in + 2 * STEP <= n; in += STEP) {
+    __m256i raw =
+        _mm256_loadu_si256(reinterpret_cast<const __m256i *>(src + in));
+    out += place_avx2(dst + out, raw, map_avx2(raw, shift, limit, case_bit), 0,
+                      lanes);
+  }
+  *done = in;
   return out;
 }
 
