@@ -1,11 +1,12 @@
 #!/bin/sh
-# Usage: wine-prefixes.sh WINE64 DIR EXE
-# Creates afresh, under DIR, a copy of the Windows program EXE and the Wine
-# prefixes that wine-morvidex.sh runs it in: one for the user running the
-# tests and, when that is root, one for uid 65534, as which the tests run
-# their permission cases.
+# Usage: wine-prefixes.sh WINE64 DIR EXE64 [EXE32]
+# Creates afresh, under DIR, copies of the Windows programs (DIR/x86_64 and
+# DIR/i686) and the Wine prefixes that the wine-morvidex scripts run them in: one
+# for the user running the tests and, when that is root, one for uid 65534,
+# as which the tests run their permission cases.  A prefix that wine64
+# makes runs the 32-bit program too, under the 32-bit loader.
 set -eu
-wine64=$1 dir=$2 exe=$3
+wine64=$1 dir=$2 exe64=$3 exe32=${4-}
 me=$(id -u)
 users=$me
 [ "$me" != 0 ] || users="0 65534"
@@ -31,7 +32,10 @@ done
 rm -rf "$dir"
 mkdir -p "$dir"
 chmod 755 "$dir"
-cp "$exe" "$dir/morvidex.exe"
+mkdir "$dir/x86_64" "$dir/i686"
+cp "$exe64" "$dir/x86_64/morvidex.exe"
+[ -z "$exe32" ] || cp "$exe32" "$dir/i686/morvidex.exe"
+chmod 755 "$dir/x86_64" "$dir/i686"
 pids=
 for uid in $users; do
   mkdir -p "$dir/$uid"
