@@ -1,0 +1,129 @@
+#!/bin/sh
+# Builds the Debian package into a scratch directory, unpacks it and checks
+# its files, their modes and owners, its control fields, that the program
+# is stripped and converts a file as it should, and that lintian reports
+# neither an error nor a warning.
+#   deb.sh CPACK BUILD_DIR SOURCE_DIR VERSION
+set -eu
+cpack=$1
+build=$2
+source=$3
+version=$4
+
+missing=
+for tool in dpkg-deb dpkg-shlibdeps file gzip lintian; do
+  command -v "$tool" >/dev/null 2>&1 || missing="$missing $tool"
+done
+[ -z "$missing" ] || { echo "not installed:$missing" >&2; exit 1; }
+
+tmp=$(mktemp -d)
+trap 'rm -rf "$tmp"' EXIT
+failed=0
+fail() { echo "FAIL: $*" >&2; failed=1; }
+
+"$cpack" -G DEB --config "$build/CPackConfig.cmake" -B "$tmp/out" >"$tmp/cpack.log" 2>&1 || {
+  cat "$tmp/cpack.log" >&2
+  exit 1
+}
+deb="$tmp/out/morvidex_${version}_$(dpkg --print-architecture).deb"
+[ -f "$deb" ] || { echo "no $deb among:" $(ls "$tmp/out") >&2; exit 1; }
+
+# Control fields: field|extended regular expression its value must match
+while IFS='|' read -r field pattern; do
+  value=$(dpkg-deb -f "$deb" "$field")
+  printf '%s\n' "$value" | grep -Eq "$pattern" ||
+    fail "$field is \"$value\", which does not match $pattern"
+done <<TABLE
+Package|^morvidex$
+Version|^$version$
+Architecture|^$(dpkg --print-architecture)$
+Section|^(text|utils)$
+Priority|^optional$
+Maintainer|^[^<>]+ <[^@<>]+@[^@<>]+\.[^@<>]+>$
+Depends|(^|, )libc6 \(>= [0-9.]+\)
+Description|^convert the letters of text files to lower or upper case$
+TABLE
+dpkg-deb -f "$deb" Description | sed -n '2p' | grep -q '^ [^ ]' ||
+  fail "the description has no extended part"
+
+# Every member: mode|path; owners root/root, the whole tree listed.
+dpkg-deb -c "$deb" >"$tmp/members"
+awk '$2 != "root/root" { print "FAIL: " $6 " is owned by " $2; bad = 1 }
+     END { exit bad }' "$tmp/members" >&2 || failed=1
+awk '{ print $1 "|" $6 }' "$tmp/members" | sort >"$tmp/found"
+sort >"$tmp/wanted" <<'LIST'
+drwxr-xr-x|./usr/
+drwxr-xr-x|./usr/bin/
+-rwxr-xr-x|./usr/bin/morvidex
+drwxr-xr-x|./usr/share/
+drwxr-xr-x|./usr/share/doc/
+drwxr-xr-x|./usr/share/doc/morvidex/
+-rw-r--r--|./usr/share/doc/morvidex/README.md
+-rw-r--r--|./usr/share/doc/morvidex/changelog.gz
+-rw-r--r--|./usr/share/doc/morvidex/copyright
+drwxr-xr-x|./usr/share/man/
+drwxr-xr-x|./usr/share/man/man1/
+-rw-r--r--|./usr/share/man/man1/morvidex.1.gz
+LIST
+if ! cmp -s "$tmp/wanted" "$tmp/found"; then
+  fail "package members differ (- wanted, + packaged):"
+  diff -u "$tmp/wanted" "$tmp/found" | tail -n +3 >&2 || true
+fi
+
+dpkg-deb -x "$deb" "$tmp/root"
+doc="$tmp/root/usr/share/doc/morvidex"
+man="$tmp/root/usr/share/man/man1/morvidex.1.gz"
+if [ -f "$man" ]; then
+  gzip -dc "$man" | cmp -s - "$source/doc/morvidex.1" ||
+    fail "the packaged manual page differs from doc/morvidex.1"
+fi
+[ -f "$doc/README.md" ] && ! cmp -s "$doc/README.md" "$source/README.md" &&
+  fail "the packaged README.md differs from the source"
+if [ -f "$doc/changelog.gz" ]; then
+  gzip -dc "$doc/changelog.gz" | head -n 1 | grep -q "^morvidex ($version) " ||
+    fail "the changelog does not begin with version $version"
+fi
+if [ -f "$doc/copyright" ]; then
+  head -n 1 "$doc/copyright" |
+    grep -qx 'Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/' ||
+    fail "copyright is not in Debian's machine-readable format"
+  grep -qx 'Copyright: 2026 The morvidex developers' "$doc/copyright" ||
+    fail "copyright names no copyright holder"
+  grep -qx 'License: Expat' "$doc/copyright" || fail "copyright names no license"
+fi
+
+program="$tmp/root/usr/bin/morvidex"
+kind=$(file -b "$program")
+case $kind in
+*"not stripped"*) fail "the packaged program is not stripped: $kind" ;;
+*", stripped"*) ;;
+*) fail "file cannot tell whether the program is stripped: $kind" ;;
+esac
+
+# The packaged program converts: CR dropped, LF written as CR LF, only the
+# Latin letters changed, nothing read after the first Control-Z.
+mkdir "$tmp/work"
+printf 'Hello World\nmixed Case 123\r\n\344 last\032after\n' >"$tmp/work/notes.txt"
+printf 'HELLO WORLD\r\nMIXED CASE 123\r\n\344 LAST' >"$tmp/expected.up"
+(cd "$tmp/work" && "$program" -u notes.txt >"$tmp/stdout" 2>"$tmp/stderr") ||
+  fail "morvidex -u notes.txt exited $?"
+if ! cmp -s "$tmp/expected.up" "$tmp/work/notes.up"; then
+  fail "notes.up is not as expected:"
+  od -An -c "$tmp/work/notes.up" >&2 || true
+fi
+grep -q "^Translate file 'notes.txt' to file 'notes.up'$(printf '\r')\$" "$tmp/stdout" ||
+  fail "no progress line for notes.txt"
+[ -s "$tmp/stderr" ] && fail "diagnostics: $(cat "$tmp/stderr")"
+
+# lintian: any error or warning fails; information is shown.
+lintian --tag-display-limit 0 --display-info --pedantic "$deb" \
+  >"$tmp/lintian" 2>"$tmp/lintian.err" || true
+cat "$tmp/lintian"
+if grep -Eq '^[EW]: ' "$tmp/lintian"; then
+  fail "lintian reports errors or warnings"
+fi
+grep -qv 'running with root privileges' "$tmp/lintian.err" &&
+  { cat "$tmp/lintian.err" >&2; fail "lintian failed"; }
+
+[ "$failed" -eq 0 ] && echo "$(basename "$deb"): $(dpkg-deb -f "$deb" Depends)"
+exit "$failed"
