@@ -10,16 +10,8 @@ build=$2
 source=$3
 version=$4
 
-missing=
-for tool in dpkg-deb dpkg-shlibdeps file gzip lintian; do
-  command -v "$tool" >/dev/null 2>&1 || missing="$missing $tool"
-done
-[ -z "$missing" ] || { echo "not installed:$missing" >&2; exit 1; }
-
-tmp=$(mktemp -d)
-trap 'rm -rf "$tmp"' EXIT
-failed=0
-fail() { echo "FAIL: $*" >&2; failed=1; }
+. "$(dirname "$0")/common.sh"
+need dpkg-deb dpkg-shlibdeps file gzip lintian
 
 "$cpack" -G DEB --config "$build/CPackConfig.cmake" -B "$tmp/out" >"$tmp/cpack.log" 2>&1 || {
   cat "$tmp/cpack.log" >&2

@@ -7,15 +7,11 @@ set -eu
 cmake=$1
 build=$2
 source=$3
-tmp=$(mktemp -d)
-trap 'rm -rf "$tmp"' EXIT
+. "$(dirname "$0")/common.sh"
 prefix=/opt/morvidex-test
 
 DESTDIR="$tmp/stage" "$cmake" --install "$build" --prefix "$prefix" >"$tmp/log"
 root="$tmp/stage$prefix"
-
-failed=0
-fail() { echo "FAIL: $*" >&2; failed=1; }
 
 (cd "$root" && find . -type f | sed 's|^\./||' | sort) >"$tmp/found"
 sort >"$tmp/wanted" <<'LIST'

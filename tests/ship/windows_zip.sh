@@ -14,16 +14,8 @@ version=$5
 wine=${6-}
 wine_dir=${7-}
 
-missing=
-for tool in file mandoc; do
-  command -v "$tool" >/dev/null 2>&1 || missing="$missing $tool"
-done
-[ -z "$missing" ] || { echo "not installed:$missing" >&2; exit 1; }
-
-tmp=$(mktemp -d)
-trap 'rm -rf "$tmp"' EXIT
-failed=0
-fail() { echo "FAIL: $*" >&2; failed=1; }
+. "$(dirname "$0")/common.sh"
+need file mandoc
 
 rm -f "$zip"
 "$cmake" --build "$build" --target windows-zip >"$tmp/build.log" 2>&1 || {
