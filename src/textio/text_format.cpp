@@ -94,17 +94,12 @@ map_sse2(__m128i v, __m128i shift, __m128i limit, __m128i case_bit) {
 __attribute__((target("sse2"))) std::size_t
 place_sse2(unsigned char *dst, __m128i raw, __m128i mapped, unsigned skip,
            unsigned char *lanes) {
-  constexpr std::size_t STEP = 16;
   auto crs = static_cast<std::uint32_t>(_mm_movemask_epi8(
       _mm_cmpeq_epi8(raw, _mm_set1_epi8(static_cast<char>(CR)))));
   auto lfs = static_cast<std::uint32_t>(_mm_movemask_epi8(
       _mm_cmpeq_epi8(raw, _mm_set1_epi8(static_cast<char>(LF)))));
-  if ((crs | lfs) == 0) {
-    _mm_storeu_si128(reinterpret_cast<__m128i *>(dst), mapped);
-    return STEP;
-  }
   _mm_storeu_si128(reinterpret_cast<__m128i *>(lanes), mapped);
-  return place_lanes<STEP>(dst, lanes, crs, lfs, skip);
+  return place_lanes<16>(dst, lanes, crs, lfs, skip);
 }
 
 __attribute__((target("avx2"))) __m256i
@@ -119,17 +114,12 @@ map_avx2(__m256i v, __m256i shift, __m256i limit, __m256i case_bit) {
 __attribute__((target("avx2"))) std::size_t
 place_avx2(unsigned char *dst, __m256i raw, __m256i mapped, unsigned skip,
            unsigned char *lanes) {
-  constexpr std::size_t STEP = 32;
   auto crs = static_cast<std::uint32_t>(_mm256_movemask_epi8(
       _mm256_cmpeq_epi8(raw, _mm256_set1_epi8(static_cast<char>(CR)))));
   auto lfs = static_cast<std::uint32_t>(_mm256_movemask_epi8(
       _mm256_cmpeq_epi8(raw, _mm256_set1_epi8(static_cast<char>(LF)))));
-  if ((crs | lfs) == 0) {
-    _mm256_storeu_si256(reinterpret_cast<__m256i *>(dst), mapped);
-    return STEP;
-  }
   _mm256_storeu_si256(reinterpret_cast<__m256i *>(lanes), mapped);
-  return place_lanes<STEP>(dst, lanes, crs, lfs, skip);
+  return place_lanes<32>(dst, lanes, crs, lfs, skip);
 }
 
 // Whole groups of src[0..n), then whole 16-byte lane steps, for as long as
