@@ -173,14 +173,21 @@ std::vector<std::string> injecting(const own_call &c, int error) {
               ":when=" + std::to_string(c.when)};
 }
 
-class FaultInjection : public testing::TestWithParam<std::size_t> {};
+// A test of one scenario, in a scratch directory of its own.
+class ScenarioTest : public testing::TestWithParam<std::size_t> {
+protected:
+  void SetUp() override {
+    ASSERT_FALSE(program().empty()) << "MORVIDEX must name the program";
+    ASSERT_FALSE(ws.base.empty()) << "mkdtemp failed";
+  }
+  const scenario &s = scenarios()[GetParam()];
+  scratch dir{s.name};
+  const workspace &ws = dir.ws;
+};
+
+class FaultInjection : public ScenarioTest {};
 
 TEST_P(FaultInjection, each_own_call_fails_in_turn) {
-  const scenario &s = scenarios()[GetParam()];
-  ASSERT_FALSE(program().empty()) << "MORVIDEX must name the program";
-  scratch dir(s.name);
-  const workspace &ws = dir.ws;
-  ASSERT_FALSE(ws.base.empty()) << "mkdtemp failed";
   std::vector<own_call> calls = traced_calls(ws, s);
   ASSERT_FALSE(calls.empty());
   int runs = 0, failed = 0;
@@ -281,14 +288,9 @@ tally scan_limits(const workspace &ws, const scenario &s, long long from,
   return t;
 }
 
-class FaultAddressSpace : public testing::TestWithParam<std::size_t> {};
+class FaultAddressSpace : public ScenarioTest {};
 
 TEST_P(FaultAddressSpace, every_limit_from_start_up_to_plenty) {
-  const scenario &s = scenarios()[GetParam()];
-  ASSERT_FALSE(program().empty()) << "MORVIDEX must name the program";
-  scratch dir(s.name);
-  const workspace &ws = dir.ws;
-  ASSERT_FALSE(ws.base.empty()) << "mkdtemp failed";
   checked_run plain = run_checked(ws, s, {});
   expect_plain(s, plain);
   ASSERT_TRUE(reaches_main(ws, s, 256 * MIB)) << "no start under 256 MiB";
