@@ -1,6 +1,6 @@
 // The platform layer: every system call the program makes goes through
 // the functions declared here, and nothing above this layer includes a
-// system header.  Each platform has one source file (posix.cpp today).
+// system header.  Each platform has one source file (posix.cpp, win32.cpp).
 //
 // A function that can fail returns 0 on success and the platform's own
 // error code on failure (errno on POSIX); the layers above turn that code
@@ -89,6 +89,15 @@ int platform_open_read(const char *name, file_handle *h, file_status *status);
 int platform_open_write(const char *name, const file_id *keep, file_handle *h,
                         file_kind *kind);
 
+// Reads up to n bytes from offset on, leaving the handle's position alone
+// on POSIX; *got is 0 at or past the end of the file.
+int platform_read_at(file_handle h, void *data, std::size_t n,
+                     unsigned long long offset, std::size_t *got);
+
+// Writes all n bytes at offset, retrying short writes; a failure stops it.
+int platform_write_at(file_handle h, const void *data, std::size_t n,
+                      unsigned long long offset);
+
 // Releases a handle; the platform's code when it refuses.
 int platform_close(file_handle h);
 
@@ -130,6 +139,38 @@ int platform_program_path(char *buffer, std::size_t size);
 
 // Whether c leads a double-byte character in the narrow code page.
 bool platform_is_lead_byte(unsigned char c);
+
+// Threads, and one lock with one condition to wait for, for work that runs
+// side by side.  Nothing above this layer sees a thread library.
+
+struct platform_thread;  // a started thread, until it is joined
+struct platform_monitor; // a lock and a condition its holders wait on
+
+// How many processors the process may run on: those of its affinity mask,
+// fewer when a CPU quota allows less; at least 1.
+unsigned platform_processors();
+
+// Starts body(arg) on a new thread with a small stack; nullptr when the
+// thread cannot start (memory, limits), which leaves nothing behind.
+platform_thread *platform_thread_start(void (*body)(void *), void *arg);
+
+// Waits for the thread to finish and releases it.
+void platform_thread_join(platform_thread *thread);
+
+// A new monitor, or nullptr when there is no memory for it.
+platform_monitor *platform_monitor_make();
+void platform_monitor_free(platform_monitor *monitor);
+
+// Takes and releases the lock.
+void platform_monitor_enter(platform_monitor *monitor);
+void platform_monitor_leave(platform_monitor *monitor);
+
+// Releases the lock, waits until woken, takes the lock again.  A wait may
+// end without a wake: callers test their condition in a loop.
+void platform_monitor_wait(platform_monitor *monitor);
+
+// Wakes every thread waiting on the monitor.
+void platform_monitor_wake_all(platform_monitor *monitor);
 
 // Ends the process with status at once; nothing is written out.
 [[noreturn]] void platform_exit(int status);

@@ -5,8 +5,11 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
+#include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
+#include <pthread.h>
+#include <sched.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -16,11 +19,34 @@ struct platform_dir {
   DIR *dir;
 };
 
+struct platform_thread {
+  pthread_t id;
+  void (*body)(void *);
+  void *arg;
+};
+
+struct platform_monitor {
+  pthread_mutex_t lock;
+  pthread_cond_t condition;
+};
+
 const error_codes PLATFORM_ERROR_CODES = CODES_ERRNO;
 
 namespace {
 
 const char NULL_DEVICE[] = "/dev/null";
+
+// Where the process's control group is named, and where the CPU quota of a
+// control group (version 2) is kept: "max PERIOD" or "QUOTA PERIOD".
+const char OWN_GROUPS[] = "/proc/self/cgroup";
+const char UNIFIED_GROUP[] = "0::";
+const char GROUP_ROOT[] = "/sys/fs/cgroup";
+const char CPU_QUOTA_FILE[] = "/cpu.max";
+constexpr std::size_t GROUP_TEXT_SIZE = 4096;
+
+// A worker's stack: the conversion needs little, and a small stack keeps
+// an address-space limit from refusing the thread.
+constexpr std::size_t THREAD_STACK_SIZE = 256 * 1024;
 
 file_kind kind_of_mode(mode_t mode) {
   if (S_ISREG(mode))
@@ -60,6 +86,58 @@ file_kind kind_of_dirent(unsigned char type) {
 int close_keeping(int fd, int code) {
   close(fd);
   return code;
+}
+
+// Reads a small file whole into buffer, terminated; false when it cannot.
+bool read_small(const char *name, char *buffer, std::size_t size) {
+  int fd = open(name, O_RDONLY | O_NOCTTY | O_CLOEXEC);
+  if (fd == -1)
+    return false;
+  std::size_t total = 0;
+  ssize_t n = 0;
+  while (total < size - 1 &&
+         (n = read(fd, buffer + total, size - 1 - total)) > 0)
+    total += static_cast<std::size_t>(n);
+  close(fd);
+  buffer[total] = '\0';
+  return n >= 0;
+}
+
+// The processors a CPU quota of the process's control group allows, or
+// count when there is none or it cannot be read.
+unsigned quota_limit(unsigned count) {
+  char text[GROUP_TEXT_SIZE];
+  if (!read_small(OWN_GROUPS, text, sizeof text))
+    return count;
+  const char *line = std::strstr(text, UNIFIED_GROUP);
+  if (line == nullptr || (line != text && line[-1] != '\n'))
+    return count;
+  const char *group = line + sizeof UNIFIED_GROUP - 1;
+  std::size_t length = std::strcspn(group, "\n");
+  char path[GROUP_TEXT_SIZE];
+  if (sizeof GROUP_ROOT + length + sizeof CPU_QUOTA_FILE > sizeof path)
+    return count;
+  std::memcpy(path, GROUP_ROOT, sizeof GROUP_ROOT - 1);
+  std::memcpy(path + sizeof GROUP_ROOT - 1, group, length);
+  std::memcpy(path + sizeof GROUP_ROOT - 1 + length, CPU_QUOTA_FILE,
+              sizeof CPU_QUOTA_FILE);
+  if (!read_small(path, text, sizeof text))
+    return count;
+  char *end = nullptr;
+  unsigned long long quota = std::strtoull(text, &end, 10);
+  if (end == text)
+    return count; // "max": no quota
+  unsigned long long period = std::strtoull(end, nullptr, 10);
+  if (quota == 0 || period == 0)
+    return count;
+  unsigned long long allowed = (quota + period - 1) / period;
+  return allowed < count ? static_cast<unsigned>(allowed) : count;
+}
+
+void *run_thread(void *thread) {
+  auto *t = static_cast<platform_thread *>(thread);
+  t->body(t->arg);
+  return nullptr;
 }
 
 } // namespace
@@ -161,6 +239,38 @@ int platform_open_write(const char *name, const file_id *keep, file_handle *h,
   return 0;
 }
 
+int platform_read_at(file_handle h, void *data, std::size_t n,
+                     unsigned long long offset, std::size_t *got) {
+  for (;;) {
+    ssize_t done =
+        pread(static_cast<int>(h), data, n, static_cast<off_t>(offset));
+    if (done >= 0) {
+      *got = static_cast<std::size_t>(done);
+      return 0;
+    }
+    if (errno != EINTR)
+      return errno;
+  }
+}
+
+int platform_write_at(file_handle h, const void *data, std::size_t n,
+                      unsigned long long offset) {
+  const char *p = static_cast<const char *>(data);
+  while (n > 0) {
+    ssize_t done =
+        pwrite(static_cast<int>(h), p, n, static_cast<off_t>(offset));
+    if (done < 0) {
+      if (errno == EINTR)
+        continue;
+      return errno;
+    }
+    p += done;
+    n -= static_cast<std::size_t>(done);
+    offset += static_cast<unsigned long long>(done);
+  }
+  return 0;
+}
+
 int platform_close(file_handle h) {
   return close(static_cast<int>(h)) == -1 ? errno : 0;
 }
@@ -246,6 +356,79 @@ int platform_program_path(char *buffer, std::size_t size) {
 }
 
 bool platform_is_lead_byte(unsigned char /*c*/) { return false; }
+
+unsigned platform_processors() {
+  cpu_set_t set;
+  CPU_ZERO(&set);
+  if (sched_getaffinity(0, sizeof set, &set) != 0)
+    return 1;
+  int count = CPU_COUNT(&set);
+  return count > 1 ? quota_limit(static_cast<unsigned>(count)) : 1;
+}
+
+platform_thread *platform_thread_start(void (*body)(void *), void *arg) {
+  auto *thread =
+      static_cast<platform_thread *>(std::malloc(sizeof(platform_thread)));
+  if (thread == nullptr)
+    return nullptr;
+  thread->body = body;
+  thread->arg = arg;
+  pthread_attr_t attributes;
+  bool started = false;
+  if (pthread_attr_init(&attributes) == 0) {
+    started = pthread_attr_setstacksize(&attributes, THREAD_STACK_SIZE) == 0 &&
+              pthread_create(&thread->id, &attributes, run_thread, thread) == 0;
+    pthread_attr_destroy(&attributes);
+  }
+  if (started)
+    return thread;
+  std::free(thread);
+  return nullptr;
+}
+
+void platform_thread_join(platform_thread *thread) {
+  pthread_join(thread->id, nullptr);
+  std::free(thread);
+}
+
+platform_monitor *platform_monitor_make() {
+  auto *monitor =
+      static_cast<platform_monitor *>(std::malloc(sizeof(platform_monitor)));
+  if (monitor == nullptr)
+    return nullptr;
+  if (pthread_mutex_init(&monitor->lock, nullptr) != 0) {
+    std::free(monitor);
+    return nullptr;
+  }
+  if (pthread_cond_init(&monitor->condition, nullptr) != 0) {
+    pthread_mutex_destroy(&monitor->lock);
+    std::free(monitor);
+    return nullptr;
+  }
+  return monitor;
+}
+
+void platform_monitor_free(platform_monitor *monitor) {
+  pthread_cond_destroy(&monitor->condition);
+  pthread_mutex_destroy(&monitor->lock);
+  std::free(monitor);
+}
+
+void platform_monitor_enter(platform_monitor *monitor) {
+  pthread_mutex_lock(&monitor->lock);
+}
+
+void platform_monitor_leave(platform_monitor *monitor) {
+  pthread_mutex_unlock(&monitor->lock);
+}
+
+void platform_monitor_wait(platform_monitor *monitor) {
+  pthread_cond_wait(&monitor->condition, &monitor->lock);
+}
+
+void platform_monitor_wake_all(platform_monitor *monitor) {
+  pthread_cond_broadcast(&monitor->condition);
+}
 
 void platform_exit(int status) { _exit(status); }
 

@@ -16,6 +16,17 @@ struct platform_dir {
   bool pending; // the entry the open fetched has not been returned yet
 };
 
+struct platform_thread {
+  HANDLE handle;
+  void (*body)(void *);
+  void *arg;
+};
+
+struct platform_monitor {
+  CRITICAL_SECTION lock;
+  CONDITION_VARIABLE condition;
+};
+
 const error_codes PLATFORM_ERROR_CODES = CODES_WIN32;
 
 namespace {
@@ -61,6 +72,23 @@ bool fill_identity(HANDLE h, file_status *status) {
 int close_keeping(HANDLE h, int code) {
   CloseHandle(h);
   return code;
+}
+
+// A worker's stack: the conversion needs little.
+constexpr SIZE_T THREAD_STACK_SIZE = 256 * 1024;
+
+DWORD WINAPI run_thread(LPVOID thread) {
+  auto *t = static_cast<platform_thread *>(thread);
+  t->body(t->arg);
+  return 0;
+}
+
+// A position in a file, as ReadFile and WriteFile take it.
+OVERLAPPED at_offset(unsigned long long offset) {
+  OVERLAPPED position{};
+  position.Offset = static_cast<DWORD>(offset & 0xFFFFFFFFu);
+  position.OffsetHigh = static_cast<DWORD>(offset >> 32);
+  return position;
 }
 
 } // namespace
@@ -150,6 +178,37 @@ int platform_open_write(const char *name, const file_id *keep, file_handle *h,
       return close_keeping(file, last_error());
   }
   *h = from_win(file);
+  return 0;
+}
+
+int platform_read_at(file_handle h, void *data, std::size_t n,
+                     unsigned long long offset, std::size_t *got) {
+  OVERLAPPED position = at_offset(offset);
+  DWORD done = 0;
+  if (!ReadFile(to_win(h), data, static_cast<DWORD>(n), &done, &position)) {
+    int code = last_error();
+    if (code != ERROR_HANDLE_EOF)
+      return code;
+    done = 0;
+  }
+  *got = done;
+  return 0;
+}
+
+int platform_write_at(file_handle h, const void *data, std::size_t n,
+                      unsigned long long offset) {
+  const char *p = static_cast<const char *>(data);
+  while (n > 0) {
+    OVERLAPPED position = at_offset(offset);
+    DWORD done = 0;
+    if (!WriteFile(to_win(h), p, static_cast<DWORD>(n), &done, &position))
+      return last_error();
+    if (done == 0)
+      return ERROR_WRITE_FAULT;
+    p += done;
+    n -= done;
+    offset += done;
+  }
   return 0;
 }
 
@@ -269,6 +328,70 @@ int platform_program_path(char *buffer, std::size_t size) {
 }
 
 bool platform_is_lead_byte(unsigned char c) { return IsDBCSLeadByte(c) != 0; }
+
+unsigned platform_processors() {
+  DWORD_PTR process = 0;
+  DWORD_PTR system = 0;
+  if (!GetProcessAffinityMask(GetCurrentProcess(), &process, &system))
+    return 1;
+  unsigned count = 0;
+  for (; process != 0; process &= process - 1)
+    count++;
+  return count > 0 ? count : 1;
+}
+
+platform_thread *platform_thread_start(void (*body)(void *), void *arg) {
+  auto *thread =
+      static_cast<platform_thread *>(std::malloc(sizeof(platform_thread)));
+  if (thread == nullptr)
+    return nullptr;
+  thread->body = body;
+  thread->arg = arg;
+  thread->handle =
+      CreateThread(nullptr, THREAD_STACK_SIZE, run_thread, thread,
+                   STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
+  if (thread->handle != nullptr)
+    return thread;
+  std::free(thread);
+  return nullptr;
+}
+
+void platform_thread_join(platform_thread *thread) {
+  WaitForSingleObject(thread->handle, INFINITE);
+  CloseHandle(thread->handle);
+  std::free(thread);
+}
+
+platform_monitor *platform_monitor_make() {
+  auto *monitor =
+      static_cast<platform_monitor *>(std::malloc(sizeof(platform_monitor)));
+  if (monitor == nullptr)
+    return nullptr;
+  InitializeCriticalSection(&monitor->lock);
+  InitializeConditionVariable(&monitor->condition);
+  return monitor;
+}
+
+void platform_monitor_free(platform_monitor *monitor) {
+  DeleteCriticalSection(&monitor->lock);
+  std::free(monitor);
+}
+
+void platform_monitor_enter(platform_monitor *monitor) {
+  EnterCriticalSection(&monitor->lock);
+}
+
+void platform_monitor_leave(platform_monitor *monitor) {
+  LeaveCriticalSection(&monitor->lock);
+}
+
+void platform_monitor_wait(platform_monitor *monitor) {
+  SleepConditionVariableCS(&monitor->condition, &monitor->lock, INFINITE);
+}
+
+void platform_monitor_wake_all(platform_monitor *monitor) {
+  WakeAllConditionVariable(&monitor->condition);
+}
 
 void platform_exit(int status) { ExitProcess(static_cast<UINT>(status)); }
 
