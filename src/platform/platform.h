@@ -169,7 +169,7 @@ void platform_monitor_leave(platform_monitor *monitor);
 // end without a wake: callers test their condition in a loop.
 void platform_monitor_wait(platform_monitor *monitor);
 
-// Wakes every thread waiting on the monitor.
+// Wakes every thread waiting on the monitor; called with the lock held.
 void platform_monitor_wake_all(platform_monitor *monitor);
 
 // Ends the process with status at once; nothing is written out.

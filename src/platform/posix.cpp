@@ -2,15 +2,20 @@
 // system calls, each failure given back as its errno value.
 #include "platform/platform.h"
 
+#include <atomic>
 #include <cerrno>
+#include <climits>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 #include <dirent.h>
 #include <fcntl.h>
+#include <linux/futex.h>
 #include <pthread.h>
 #include <sched.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 namespace morvidex {
@@ -19,15 +24,20 @@ struct platform_dir {
   DIR *dir;
 };
 
+// Threads run detached and say when their work is done through a futex
+// of their own, and the monitor is a lock and a wake count on futexes: the
+// C library's own waits end the process when the system call fails in a
+// way they do not expect, while here every failed wait counts as an early
+// wake-up, after which the waiter looks again.
 struct platform_thread {
-  pthread_t id;
+  std::atomic<int> done;
   void (*body)(void *);
   void *arg;
 };
 
 struct platform_monitor {
-  pthread_mutex_t lock;
-  pthread_cond_t condition;
+  std::atomic<int> lock; // 0 free, 1 held, 2 held with waiters
+  std::atomic<int> wakes;
 };
 
 const error_codes PLATFORM_ERROR_CODES = CODES_ERRNO;
@@ -134,9 +144,27 @@ unsigned quota_limit(unsigned count) {
   return allowed < count ? static_cast<unsigned>(allowed) : count;
 }
 
+static_assert(sizeof(std::atomic<int>) == sizeof(int),
+              "a futex word is a plain int");
+
+// Sleeps while *word holds expected; returns early on any failure.
+void futex_wait(std::atomic<int> *word, int expected) {
+  syscall(SYS_futex, reinterpret_cast<int *>(word), FUTEX_WAIT_PRIVATE,
+          expected, nullptr, nullptr, 0);
+}
+
+void futex_wake(std::atomic<int> *word, int count) {
+  syscall(SYS_futex, reinterpret_cast<int *>(word), FUTEX_WAKE_PRIVATE, count,
+          nullptr, nullptr, 0);
+}
+
 void *run_thread(void *thread) {
   auto *t = static_cast<platform_thread *>(thread);
   t->body(t->arg);
+  // The joiner may release t as soon as done is seen: a wake that then
+  // reaches a reused word is only an early wake-up for whoever waits there.
+  t->done.store(1, std::memory_order_release);
+  futex_wake(&t->done, INT_MAX);
   return nullptr;
 }
 
@@ -371,13 +399,18 @@ platform_thread *platform_thread_start(void (*body)(void *), void *arg) {
       static_cast<platform_thread *>(std::malloc(sizeof(platform_thread)));
   if (thread == nullptr)
     return nullptr;
+  new (&thread->done) std::atomic<int>(0);
   thread->body = body;
   thread->arg = arg;
   pthread_attr_t attributes;
+  pthread_t id;
   bool started = false;
   if (pthread_attr_init(&attributes) == 0) {
-    started = pthread_attr_setstacksize(&attributes, THREAD_STACK_SIZE) == 0 &&
-              pthread_create(&thread->id, &attributes, run_thread, thread) == 0;
+    started =
+        pthread_attr_setstacksize(&attributes, THREAD_STACK_SIZE) == 0 &&
+        pthread_attr_setdetachstate(&attributes, PTHREAD_CREATE_DETACHED) ==
+            0 &&
+        pthread_create(&id, &attributes, run_thread, thread) == 0;
     pthread_attr_destroy(&attributes);
   }
   if (started)
@@ -387,7 +420,9 @@ platform_thread *platform_thread_start(void (*body)(void *), void *arg) {
 }
 
 void platform_thread_join(platform_thread *thread) {
-  pthread_join(thread->id, nullptr);
+  while (thread->done.load(std::memory_order_acquire) == 0)
+    futex_wait(&thread->done, 0);
+  thread->done.~atomic();
   std::free(thread);
 }
 
@@ -396,38 +431,47 @@ platform_monitor *platform_monitor_make() {
       static_cast<platform_monitor *>(std::malloc(sizeof(platform_monitor)));
   if (monitor == nullptr)
     return nullptr;
-  if (pthread_mutex_init(&monitor->lock, nullptr) != 0) {
-    std::free(monitor);
-    return nullptr;
-  }
-  if (pthread_cond_init(&monitor->condition, nullptr) != 0) {
-    pthread_mutex_destroy(&monitor->lock);
-    std::free(monitor);
-    return nullptr;
-  }
+  new (&monitor->lock) std::atomic<int>(0);
+  new (&monitor->wakes) std::atomic<int>(0);
   return monitor;
 }
 
 void platform_monitor_free(platform_monitor *monitor) {
-  pthread_cond_destroy(&monitor->condition);
-  pthread_mutex_destroy(&monitor->lock);
+  monitor->wakes.~atomic();
+  monitor->lock.~atomic();
   std::free(monitor);
 }
 
 void platform_monitor_enter(platform_monitor *monitor) {
-  pthread_mutex_lock(&monitor->lock);
+  int state = 0;
+  if (monitor->lock.compare_exchange_strong(state, 1,
+                                            std::memory_order_acquire))
+    return;
+  if (state != 2)
+    state = monitor->lock.exchange(2, std::memory_order_acquire);
+  while (state != 0) {
+    futex_wait(&monitor->lock, 2);
+    state = monitor->lock.exchange(2, std::memory_order_acquire);
+  }
 }
 
 void platform_monitor_leave(platform_monitor *monitor) {
-  pthread_mutex_unlock(&monitor->lock);
+  if (monitor->lock.exchange(0, std::memory_order_release) == 2)
+    futex_wake(&monitor->lock, 1);
 }
 
+// Every wake happens with the lock held, so a wake between leaving the
+// lock and sleeping has changed the count and the sleep ends at once.
 void platform_monitor_wait(platform_monitor *monitor) {
-  pthread_cond_wait(&monitor->condition, &monitor->lock);
+  int seen = monitor->wakes.load(std::memory_order_relaxed);
+  platform_monitor_leave(monitor);
+  futex_wait(&monitor->wakes, seen);
+  platform_monitor_enter(monitor);
 }
 
 void platform_monitor_wake_all(platform_monitor *monitor) {
-  pthread_cond_broadcast(&monitor->condition);
+  monitor->wakes.fetch_add(1, std::memory_order_relaxed);
+  futex_wake(&monitor->wakes, INT_MAX);
 }
 
 void platform_exit(int status) { _exit(status); }
