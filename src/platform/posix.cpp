@@ -24,13 +24,17 @@ struct platform_dir {
   DIR *dir;
 };
 
-// Threads run detached and say when their work is done through a futex
-// of their own, and the monitor is a lock and a wake count on futexes: the
-// C library's own waits end the process when the system call fails in a
-// way they do not expect, while here every failed wait counts as an early
-// wake-up, after which the waiter looks again.
+// A thread says when its work is done through a futex of its own, and the
+// monitor is a lock and a wake count on futexes: the C library's own waits
+// end the process when the system call fails in a way they do not expect,
+// while here every failed wait counts as an early wake-up, after which the
+// waiter looks again.  A thread runs on a stack the program allocates and
+// frees once the thread is gone, so that no address space stays taken by
+// the library's cache of stacks after the work is done.
 struct platform_thread {
   std::atomic<int> done;
+  pthread_t id;
+  void *stack;
   void (*body)(void *);
   void *arg;
 };
@@ -54,9 +58,9 @@ const char GROUP_ROOT[] = "/sys/fs/cgroup";
 const char CPU_QUOTA_FILE[] = "/cpu.max";
 constexpr std::size_t GROUP_TEXT_SIZE = 4096;
 
-// A worker's stack: the conversion needs little, and a small stack keeps
-// an address-space limit from refusing the thread.
-constexpr std::size_t THREAD_STACK_SIZE = 256 * 1024;
+// A worker's stack: the conversion needs little, but a thread sanitizer
+// asks for close to a megabyte.  Pages never touched cost no memory.
+constexpr std::size_t THREAD_STACK_SIZE = 1024 * 1024;
 
 file_kind kind_of_mode(mode_t mode) {
   if (S_ISREG(mode))
@@ -161,8 +165,6 @@ void futex_wake(std::atomic<int> *word, int count) {
 void *run_thread(void *thread) {
   auto *t = static_cast<platform_thread *>(thread);
   t->body(t->arg);
-  // The joiner may release t as soon as done is seen: a wake that then
-  // reaches a reused word is only an early wake-up for whoever waits there.
   t->done.store(1, std::memory_order_release);
   futex_wake(&t->done, INT_MAX);
   return nullptr;
@@ -397,32 +399,36 @@ unsigned platform_processors() {
 platform_thread *platform_thread_start(void (*body)(void *), void *arg) {
   auto *thread =
       static_cast<platform_thread *>(std::malloc(sizeof(platform_thread)));
-  if (thread == nullptr)
-    return nullptr;
-  new (&thread->done) std::atomic<int>(0);
-  thread->body = body;
-  thread->arg = arg;
+  void *stack = std::malloc(THREAD_STACK_SIZE);
   pthread_attr_t attributes;
-  pthread_t id;
   bool started = false;
-  if (pthread_attr_init(&attributes) == 0) {
+  if (thread != nullptr && stack != nullptr &&
+      pthread_attr_init(&attributes) == 0) {
+    new (&thread->done) std::atomic<int>(0);
+    thread->stack = stack;
+    thread->body = body;
+    thread->arg = arg;
     started =
-        pthread_attr_setstacksize(&attributes, THREAD_STACK_SIZE) == 0 &&
-        pthread_attr_setdetachstate(&attributes, PTHREAD_CREATE_DETACHED) ==
-            0 &&
-        pthread_create(&id, &attributes, run_thread, thread) == 0;
+        pthread_attr_setstack(&attributes, stack, THREAD_STACK_SIZE) == 0 &&
+        pthread_create(&thread->id, &attributes, run_thread, thread) == 0;
     pthread_attr_destroy(&attributes);
   }
   if (started)
     return thread;
+  std::free(stack);
   std::free(thread);
   return nullptr;
 }
 
+// The wait for the thread's end is the program's own; the library is only
+// asked whether the thread is gone, never made to wait for it.
 void platform_thread_join(platform_thread *thread) {
   while (thread->done.load(std::memory_order_acquire) == 0)
     futex_wait(&thread->done, 0);
+  while (pthread_tryjoin_np(thread->id, nullptr) == EBUSY)
+    sched_yield();
   thread->done.~atomic();
+  std::free(thread->stack);
   std::free(thread);
 }
 
