@@ -8,6 +8,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <new>
 #include <dirent.h>
 #include <fcntl.h>
@@ -61,6 +62,9 @@ constexpr std::size_t GROUP_TEXT_SIZE = 4096;
 // A worker's stack: the conversion needs little, but a thread sanitizer
 // asks for close to a megabyte.  Pages never touched cost no memory.
 constexpr std::size_t THREAD_STACK_SIZE = 1024 * 1024;
+
+// The longest a thread sleeps before it looks again at what it waits for.
+constexpr long WAIT_NANOSECONDS = 10 * 1000 * 1000;
 
 file_kind kind_of_mode(mode_t mode) {
   if (S_ISREG(mode))
@@ -151,10 +155,13 @@ unsigned quota_limit(unsigned count) {
 static_assert(sizeof(std::atomic<int>) == sizeof(int),
               "a futex word is a plain int");
 
-// Sleeps while *word holds expected; returns early on any failure.
+// Sleeps while *word holds expected; returns early on any failure, and
+// after a short while in any case, so that a wake whose system call failed
+// delays a waiter but never leaves it asleep.
 void futex_wait(std::atomic<int> *word, int expected) {
+  struct timespec most = {0, WAIT_NANOSECONDS};
   syscall(SYS_futex, reinterpret_cast<int *>(word), FUTEX_WAIT_PRIVATE,
-          expected, nullptr, nullptr, 0);
+          expected, &most, nullptr, 0);
 }
 
 void futex_wake(std::atomic<int> *word, int count) {
