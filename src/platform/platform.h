@@ -107,7 +107,8 @@ int platform_status(const char *name, file_status *status);
 // Removes the file called name.
 int platform_remove(const char *name);
 
-// Opens a listing of dir; an empty name lists the current directory.
+// Opens a listing of dir; an empty name lists the current directory.  A
+// directory that lists no entry at all (it has been removed) is missing.
 int platform_opendir(const char *dir, platform_dir **listing);
 
 // The next entry name, or nullptr at the end of the listing (a failure to
@@ -115,6 +116,11 @@ int platform_opendir(const char *dir, platform_dir **listing);
 // of, KIND_UNKNOWN when it knows none; it is valid until the next call.
 const char *platform_readdir(platform_dir *listing, file_kind *hint,
                              bool *is_link);
+
+// Whether the next platform_readdir gives what the listing has already
+// read, without asking the system: the entries a read of the directory
+// returns depend on the files that exist when it is made.
+bool platform_listing_holds_next(const platform_dir *listing);
 
 // Releases a listing and everything it holds.
 int platform_closedir(platform_dir *listing);

@@ -275,6 +275,12 @@ const char *platform_readdir(platform_dir *listing, file_kind *hint,
   return listing->entry.cFileName;
 }
 
+// Each further entry is a system call, whose answer may depend on the
+// files that exist when it is made.
+bool platform_listing_holds_next(const platform_dir *listing) {
+  return listing->pending;
+}
+
 int platform_closedir(platform_dir *listing) {
   int code = FindClose(listing->find) ? 0 : last_error();
   std::free(listing);
