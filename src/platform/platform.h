@@ -104,6 +104,13 @@ int platform_close(file_handle h);
 // Status of a name, following links (is_link tells whether it was one).
 int platform_status(const char *name, file_status *status);
 
+// Whether name leads to nothing, not even a dangling symbolic link.
+bool platform_is_missing(const char *name);
+
+// Whether two different bare names in one directory always name two
+// different entries (no case folding, no short forms of names).
+extern const bool PLATFORM_EXACT_NAMES;
+
 // Removes the file called name.
 int platform_remove(const char *name);
 

@@ -51,9 +51,11 @@ struct platform_thread {
 struct platform_monitor {
   std::atomic<int> lock; // 0 free, 1 held, 2 held with waiters
   std::atomic<int> wakes;
+  int sleepers; // threads in platform_monitor_wait; under the lock
 };
 
 const error_codes PLATFORM_ERROR_CODES = CODES_ERRNO;
+const bool PLATFORM_EXACT_NAMES = true;
 
 namespace {
 
@@ -328,6 +330,11 @@ int platform_status(const char *name, file_status *status) {
   return 0;
 }
 
+bool platform_is_missing(const char *name) {
+  struct stat st;
+  return lstat(name, &st) == -1 && errno == ENOENT;
+}
+
 int platform_remove(const char *name) { return unlink(name) == -1 ? errno : 0; }
 
 int platform_opendir(const char *dir, platform_dir **listing) {
@@ -481,6 +488,7 @@ platform_monitor *platform_monitor_make() {
     return nullptr;
   new (&monitor->lock) std::atomic<int>(0);
   new (&monitor->wakes) std::atomic<int>(0);
+  monitor->sleepers = 0;
   return monitor;
 }
 
@@ -512,14 +520,18 @@ void platform_monitor_leave(platform_monitor *monitor) {
 // lock and sleeping has changed the count and the sleep ends at once.
 void platform_monitor_wait(platform_monitor *monitor) {
   int seen = monitor->wakes.load(std::memory_order_relaxed);
+  monitor->sleepers++;
   platform_monitor_leave(monitor);
   futex_wait(&monitor->wakes, seen);
   platform_monitor_enter(monitor);
+  monitor->sleepers--;
 }
 
+// Only a wake that someone waits for costs a system call.
 void platform_monitor_wake_all(platform_monitor *monitor) {
   monitor->wakes.fetch_add(1, std::memory_order_relaxed);
-  futex_wake(&monitor->wakes, INT_MAX);
+  if (monitor->sleepers > 0)
+    futex_wake(&monitor->wakes, INT_MAX);
 }
 
 void platform_exit(int status) { _exit(status); }

@@ -28,6 +28,8 @@ struct platform_monitor {
 };
 
 const error_codes PLATFORM_ERROR_CODES = CODES_WIN32;
+// Names that differ only in case, and a name's short form, lead to one file.
+const bool PLATFORM_EXACT_NAMES = false;
 
 namespace {
 
@@ -228,6 +230,13 @@ int platform_status(const char *name, file_status *status) {
   fill_identity(file, status);
   CloseHandle(file);
   return 0;
+}
+
+bool platform_is_missing(const char *name) {
+  if (GetFileAttributesA(name) != INVALID_FILE_ATTRIBUTES)
+    return false;
+  DWORD code = GetLastError();
+  return code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND;
 }
 
 int platform_remove(const char *name) {

@@ -271,12 +271,13 @@ bool convert_side_by_side(text_stream *source, text_stream *target,
 
 } // namespace
 
-void copy_mapped(text_stream *source, text_stream *target, letter_case to) {
+void copy_mapped(text_stream *source, text_stream *target, letter_case to,
+                 bool side_by_side) {
   // A large file not yet read, into an empty regular file: its blocks may
   // be converted side by side.
   bool fresh = source->next == source->end && !source->eof &&
                !source->error && target->count == 0 && !target->error;
-  if (fresh && target->regular) {
+  if (side_by_side && fresh && target->regular) {
     unsigned count = workers_for(source->unread_size);
     if (count > 1 && convert_side_by_side(source, target, to, count))
       return;
