@@ -86,7 +86,7 @@ TEST(Safety, TargetThatIsTheSourceIsRefused) {
   }
 }
 
-TEST(Safety, FailedWritesRemoveTheTarget) {
+void failed_writes_remove_the_target() {
   const std::string full = diag(WRITE_FAILED, "No space left on device"),
                     big = diag(WRITE_FAILED, "File too large");
   const Tree to_full = {{"a.lo", symlink("/dev/full")}};
@@ -121,6 +121,8 @@ TEST(Safety, FailedWritesRemoveTheTarget) {
   fits.fsize_limit = 1000; // exactly reached
   run(fits);
 }
+E2E_SPLIT_TEST(Safety, FailedWritesRemoveTheTarget,
+               failed_writes_remove_the_target)
 
 TEST(Safety, PermissionsAreRespected) {
   const std::string denied = diag(OUT_FAILED, "Permission denied");
@@ -145,7 +147,7 @@ TEST(Safety, PermissionsAreRespected) {
   run(walked);
 }
 
-TEST(Safety, UnusualNamesPassUnchanged) {
+void unusual_names_pass_unchanged() {
   const std::vector<std::pair<std::string, std::string>> names = {
       {"my notes.txt", "my notes.lo"},
       {"it's \"q\".txt", "it's \"q\".lo"},
@@ -166,5 +168,6 @@ TEST(Safety, UnusualNamesPassUnchanged) {
                   BANNER + walk("d", progress(source, target))));
   }
 }
+E2E_SPLIT_TEST(Safety, UnusualNamesPassUnchanged, unusual_names_pass_unchanged)
 
 } // namespace

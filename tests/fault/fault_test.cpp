@@ -312,6 +312,8 @@ INSTANTIATE_TEST_SUITE_P(Scenario, FaultAddressSpace,
 
 // A 64 KiB file system holds the source but not its conversion as well.
 TEST(FaultDisk, full_file_system_fails_the_copy) {
+  if (geteuid() != 0)
+    GTEST_SKIP() << "needs root (unshare, mount)";
   ASSERT_FALSE(program().empty()) << "MORVIDEX must name the program";
   scratch dir("full");
   const workspace &ws = dir.ws;
