@@ -18,6 +18,10 @@ constexpr unsigned WINDOW = 32;
 // Workers, at most; one per processor the process may use.
 constexpr unsigned MAX_WORKERS = 64;
 
+// Workers start once this many conversions wait: fewer are done sooner
+// one after another by the thread that walks than by starting threads.
+constexpr unsigned START_BATCH = 8;
+
 enum job_state { JOB_WAITING, JOB_RUNNING, JOB_DONE };
 
 // One scheduled conversion; path and name are its own copies.
@@ -148,7 +152,7 @@ void convert_again_alone(job *oldest) {
 // reports it.
 void report_oldest() {
   job *oldest = &nth(0);
-  if (pool.worker_count == 0 && pool.count > 1)
+  if (pool.worker_count == 0 && pool.count >= START_BATCH)
     start_workers();
   if (pool.worker_count > 0) {
     platform_monitor_enter(pool.monitor);
@@ -229,7 +233,7 @@ bool add_job(const char *path, char *name, int case_mode) {
   j = job{copy, name, case_mode, JOB_WAITING, false, {CONVERTED, 0}};
   if (pool.worker_count == 0) {
     pool.count++;
-    if (pool.count > 1)
+    if (pool.count >= START_BATCH)
       start_workers();
     return true;
   }
