@@ -68,31 +68,37 @@ job *next_waiting() {
   return nullptr;
 }
 
+// Converts job j, taken as running, beside the other work; in the
+// monitor, which it leaves meanwhile.
+void convert_taken(job *j) {
+  j->state = JOB_RUNNING;
+  platform_monitor_leave(pool.monitor);
+  conversion_outcome outcome =
+      convert_file(j->path, j->name, j->case_mode, false);
+  platform_monitor_enter(pool.monitor);
+  j->outcome = outcome;
+  j->beside_others = true;
+  j->state = JOB_DONE;
+  platform_monitor_wake_all(pool.monitor);
+}
+
 void work(void *slot) {
   auto *w = static_cast<worker *>(slot);
   keep_spare_streams(&w->streams);
   platform_monitor_enter(pool.monitor);
   while (!pool.stopping) {
     job *j = next_waiting();
-    if (j == nullptr) {
+    if (j == nullptr)
       platform_monitor_wait(pool.monitor);
-      continue;
-    }
-    j->state = JOB_RUNNING;
-    platform_monitor_leave(pool.monitor);
-    conversion_outcome outcome =
-        convert_file(j->path, j->name, j->case_mode, false);
-    platform_monitor_enter(pool.monitor);
-    j->outcome = outcome;
-    j->beside_others = true;
-    j->state = JOB_DONE;
-    platform_monitor_wake_all(pool.monitor);
+    else
+      convert_taken(j);
   }
   platform_monitor_leave(pool.monitor);
   give_back_spare_streams(&w->streams);
 }
 
-// Starts one worker per processor; memory or a thread that cannot be had
+// Starts one worker per processor but the one the walking thread uses,
+// which converts too while it waits; memory or a thread that cannot be had
 // means fewer, never a failure.  False when none runs.
 bool start_workers() {
   if (pool.monitor == nullptr)
@@ -100,7 +106,8 @@ bool start_workers() {
   if (pool.monitor == nullptr)
     return false;
   pool.stopping = false;
-  unsigned want = pool.processors < MAX_WORKERS ? pool.processors : MAX_WORKERS;
+  unsigned want = pool.processors - 1 < MAX_WORKERS ? pool.processors - 1
+                                                    : MAX_WORKERS;
   while (pool.worker_count < want) {
     worker *w = &pool.workers[pool.worker_count];
     if (!make_spare_streams(&w->streams))
@@ -155,9 +162,15 @@ void report_oldest() {
   if (pool.worker_count == 0 && pool.count >= START_BATCH)
     start_workers();
   if (pool.worker_count > 0) {
+    // While the oldest is not done, this thread converts what waits.
     platform_monitor_enter(pool.monitor);
-    while (oldest->state != JOB_DONE)
-      platform_monitor_wait(pool.monitor);
+    while (oldest->state != JOB_DONE) {
+      job *j = next_waiting();
+      if (j == nullptr)
+        platform_monitor_wait(pool.monitor);
+      else
+        convert_taken(j);
+    }
     platform_monitor_leave(pool.monitor);
   } else {
     oldest->outcome =
