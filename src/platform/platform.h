@@ -104,18 +104,10 @@ int platform_close(file_handle h);
 // Status of a name, following links (is_link tells whether it was one).
 int platform_status(const char *name, file_status *status);
 
-// Whether name leads to nothing, not even a dangling symbolic link.
-bool platform_is_missing(const char *name);
-
-// Whether two different bare names in one directory always name two
-// different entries (no case folding, no short forms of names).
-extern const bool PLATFORM_EXACT_NAMES;
-
 // Removes the file called name.
 int platform_remove(const char *name);
 
-// Opens a listing of dir; an empty name lists the current directory.  A
-// directory that lists no entry at all (it has been removed) is missing.
+// Opens a listing of dir; an empty name lists the current directory.
 int platform_opendir(const char *dir, platform_dir **listing);
 
 // The next entry name, or nullptr at the end of the listing (a failure to
@@ -123,11 +115,6 @@ int platform_opendir(const char *dir, platform_dir **listing);
 // of, KIND_UNKNOWN when it knows none; it is valid until the next call.
 const char *platform_readdir(platform_dir *listing, file_kind *hint,
                              bool *is_link);
-
-// Whether the next platform_readdir gives what the listing has already
-// read, without asking the system: the entries a read of the directory
-// returns depend on the files that exist when it is made.
-bool platform_listing_holds_next(const platform_dir *listing);
 
 // Releases a listing and everything it holds.
 int platform_closedir(platform_dir *listing);

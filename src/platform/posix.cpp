@@ -21,16 +21,8 @@
 
 namespace morvidex {
 
-// A listing reads its directory a buffer of entries at a time, so that the
-// walk can tell which entries it will get without asking the system again.
-constexpr std::size_t LISTING_BUFFER_SIZE = 32 * 1024;
-
 struct platform_dir {
-  int fd;
-  std::size_t next; // the next entry's offset in buffer
-  std::size_t end;  // the end of what the last read gave
-  bool finished;    // a read gave nothing more, or failed
-  alignas(8) unsigned char buffer[LISTING_BUFFER_SIZE];
+  DIR *dir;
 };
 
 // A thread says when its work is done through a futex of its own, and the
@@ -55,7 +47,6 @@ struct platform_monitor {
 };
 
 const error_codes PLATFORM_ERROR_CODES = CODES_ERRNO;
-const bool PLATFORM_EXACT_NAMES = true;
 
 namespace {
 
@@ -330,65 +321,33 @@ int platform_status(const char *name, file_status *status) {
   return 0;
 }
 
-bool platform_is_missing(const char *name) {
-  struct stat st;
-  return lstat(name, &st) == -1 && errno == ENOENT;
-}
-
 int platform_remove(const char *name) { return unlink(name) == -1 ? errno : 0; }
 
 int platform_opendir(const char *dir, platform_dir **listing) {
-  int fd = open(*dir == '\0' ? "." : dir,
-                O_RDONLY | O_NONBLOCK | O_DIRECTORY | O_CLOEXEC);
-  if (fd == -1)
-    return errno;
-  auto *d = static_cast<platform_dir *>(std::malloc(sizeof(platform_dir)));
+  DIR *d = opendir(*dir == '\0' ? "." : dir);
   if (d == nullptr)
-    return close_keeping(fd, ENOMEM);
-  d->fd = fd;
-  d->next = d->end = 0;
-  d->finished = false;
-  // The first entries are read now: a directory that lists nothing at all,
-  // not even "." and "..", has been removed, and is reported as missing.
-  long n = syscall(SYS_getdents64, fd, d->buffer, sizeof d->buffer);
-  if (n <= 0) {
-    int code = n < 0 ? errno : ENOENT;
-    platform_closedir(d);
-    return code;
+    return errno;
+  *listing = static_cast<platform_dir *>(std::malloc(sizeof(platform_dir)));
+  if (*listing == nullptr) {
+    closedir(d);
+    return ENOMEM;
   }
-  d->end = static_cast<std::size_t>(n);
-  *listing = d;
+  (*listing)->dir = d;
   return 0;
 }
 
 const char *platform_readdir(platform_dir *listing, file_kind *hint,
                              bool *is_link) {
-  if (listing->next >= listing->end) {
-    // A failure to read further looks like the end of the listing.
-    long n = listing->finished ? 0
-                               : syscall(SYS_getdents64, listing->fd,
-                                         listing->buffer,
-                                         sizeof listing->buffer);
-    listing->next = 0;
-    listing->end = n > 0 ? static_cast<std::size_t>(n) : 0;
-    listing->finished = n <= 0;
-    if (listing->finished)
-      return nullptr;
-  }
-  auto *entry =
-      reinterpret_cast<struct dirent64 *>(listing->buffer + listing->next);
-  listing->next += entry->d_reclen;
+  struct dirent *entry = readdir(listing->dir);
+  if (entry == nullptr)
+    return nullptr;
   *is_link = entry->d_type == DT_LNK;
   *hint = kind_of_dirent(entry->d_type);
   return entry->d_name;
 }
 
-bool platform_listing_holds_next(const platform_dir *listing) {
-  return listing->next < listing->end || listing->finished;
-}
-
 int platform_closedir(platform_dir *listing) {
-  int result = close(listing->fd) == -1 ? errno : 0;
+  int result = closedir(listing->dir) == -1 ? errno : 0;
   std::free(listing);
   return result;
 }

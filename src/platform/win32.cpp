@@ -28,8 +28,6 @@ struct platform_monitor {
 };
 
 const error_codes PLATFORM_ERROR_CODES = CODES_WIN32;
-// Names that differ only in case, and a name's short form, lead to one file.
-const bool PLATFORM_EXACT_NAMES = false;
 
 namespace {
 
@@ -232,13 +230,6 @@ int platform_status(const char *name, file_status *status) {
   return 0;
 }
 
-bool platform_is_missing(const char *name) {
-  if (GetFileAttributesA(name) != INVALID_FILE_ATTRIBUTES)
-    return false;
-  DWORD code = GetLastError();
-  return code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND;
-}
-
 int platform_remove(const char *name) {
   return DeleteFileA(name) ? 0 : last_error();
 }
@@ -282,12 +273,6 @@ const char *platform_readdir(platform_dir *listing, file_kind *hint,
       (attributes & FILE_ATTRIBUTE_DIRECTORY) ? KIND_DIRECTORY : KIND_REGULAR;
   *is_link = (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
   return listing->entry.cFileName;
-}
-
-// Each further entry is a system call, whose answer may depend on the
-// files that exist when it is made.
-bool platform_listing_holds_next(const platform_dir *listing) {
-  return listing->pending;
 }
 
 int platform_closedir(platform_dir *listing) {

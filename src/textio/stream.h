@@ -56,22 +56,6 @@ struct text_stream {
 text_stream *fopen(const char *name, const char *mode, int *code,
                    const text_stream *keep = nullptr);
 
-// Each thread keeps the streams it has closed, one of each direction, for
-// its next opens.  A thread that must not allocate (a worker: memory taken
-// on its behalf by the thread that started it stays with that thread's
-// allocator) is given a pair made ahead and gives it back at its end.
-struct spare_streams {
-  text_stream *kept[2]; // read, write
-};
-
-// Allocates a pair on the calling thread; false when memory runs out.
-bool make_spare_streams(spare_streams *streams);
-// Makes the pair the calling thread's own, and hands them back from it.
-void keep_spare_streams(spare_streams *streams);
-void give_back_spare_streams(spare_streams *streams);
-// Frees what the pair holds.
-void free_spare_streams(spare_streams *streams);
-
 // Writes out what is buffered and releases the stream, also when the write
 // fails.  Returns 0, or -1 with the platform's code in *code.
 int fclose(text_stream *stream, int *code);

@@ -1,5 +1,4 @@
 #include "translate/translate.h"
-#include "translate/schedule.h"
 
 #include <cstring>
 
@@ -32,18 +31,6 @@ const char SELF_NAME[] = "morvidex.exe";
 // exactly ".lo" is converted.
 constexpr std::size_t MIN_SIBLING_LENGTH = 4;
 
-// Everything the walk prints comes after the reports of the conversions
-// scheduled before it.
-void print_line(const char *format, const char *dir) {
-  report_scheduled();
-  printf(format, dir);
-}
-
-void print_failure(const char *label, int code) {
-  report_scheduled();
-  report_failure(label, code);
-}
-
 bool is_dot_name(const char *name) {
   return std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0;
 }
@@ -63,7 +50,7 @@ bool visit_entry(const char *name, file_kind hint, bool is_link, bool in_listed,
                  ? platform_entry_status(name, hint, is_link, &status)
                  : platform_entry_status(name, KIND_UNKNOWN, false, &status);
   if (code != 0) {
-    print_failure(LABEL_STAT, code);
+    report_failure(LABEL_STAT, code);
     return true;
   }
   if (is_dot_name(name))
@@ -74,19 +61,14 @@ bool visit_entry(const char *name, file_kind hint, bool is_link, bool in_listed,
     return true;
   }
   if (status.kind == KIND_REGULAR && is_eligible(name, pattern))
-    schedule_conversion(name, case_mode, !status.is_link);
+    translate_file(name, case_mode);
   return true;
 }
 
 // The walk of one directory.  Returns false when it could not return to
 // the directory that was current when it began.
-// The conversions of the listed files may run beside each other; the walk
-// waits for them all before it reads the directory again (what a read
-// gives depends on the files then there), before it leaves the directory,
-// and before it prints anything, so that all it sees and prints is what
-// converting one file after another gives.
 bool walk(const char *dir, int recurse, int case_mode, const char *pattern) {
-  print_line(OPENING_LINE, dir);
+  printf(OPENING_LINE, dir);
   platform_dir *listing = nullptr;
   int code = platform_opendir(dir, &listing);
   if (code != 0) {
@@ -109,17 +91,10 @@ bool walk(const char *dir, int recurse, int case_mode, const char *pattern) {
   file_kind hint = KIND_UNKNOWN;
   bool is_link = false;
   bool in_listed = true;
-  for (;;) {
-    if (!platform_listing_holds_next(listing))
-      report_scheduled();
-    const char *name = platform_readdir(listing, &hint, &is_link);
-    if (name == nullptr)
-      break;
+  while (const char *name = platform_readdir(listing, &hint, &is_link))
     in_listed = visit_entry(name, hint, is_link, in_listed, recurse, case_mode,
                             pattern) &&
                 in_listed;
-  }
-  report_scheduled();
   int back = platform_chdir(saved);
   if (back != 0)
     report_failure(LABEL_CHDIR, back);
