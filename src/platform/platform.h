@@ -75,9 +75,13 @@ int platform_write(file_handle h, const void *data, std::size_t n);
 // Reads up to n bytes; *got is 0 at the end of the file.
 int platform_read(file_handle h, void *data, std::size_t n, std::size_t *got);
 
+// A name is looked up in the current directory, or in the directory that
+// dir has open (platform_open_directory) when it is not NO_HANDLE.
+
 // Opens an existing regular file for reading; a directory, FIFO, socket or
 // device is refused as access denied, without blocking on it.
-int platform_open_read(const char *name, file_handle *h, file_status *status);
+int platform_open_read(const char *name, file_handle *h, file_status *status,
+                       file_handle dir = NO_HANDLE);
 
 // Opens a file for writing, creating it when it is missing, and tells what
 // it is; a directory is refused as access denied, and a FIFO without a
@@ -87,7 +91,7 @@ int platform_open_read(const char *name, file_handle *h, file_status *status);
 // file untouched and the open refused as existing; any other regular file
 // is emptied through the handle.
 int platform_open_write(const char *name, const file_id *keep, file_handle *h,
-                        file_kind *kind);
+                        file_kind *kind, file_handle dir = NO_HANDLE);
 
 // Reads up to n bytes from offset on, leaving the handle's position alone
 // on POSIX; *got is 0 at or past the end of the file.
@@ -104,10 +108,22 @@ int platform_close(file_handle h);
 // Status of a name, following links (is_link tells whether it was one).
 int platform_status(const char *name, file_status *status);
 
-// Removes the file called name.
-int platform_remove(const char *name);
+// Whether name leads to nothing, not even a dangling symbolic link.
+bool platform_is_missing(const char *name, file_handle dir = NO_HANDLE);
 
-// Opens a listing of dir; an empty name lists the current directory.
+// Whether two different bare names in one directory always name two
+// different entries (no case folding, no short forms of names).
+extern const bool PLATFORM_EXACT_NAMES;
+
+// Removes the file called name.
+int platform_remove(const char *name, file_handle dir = NO_HANDLE);
+
+// Opens the directory called name for looking names up in it, and tells
+// what it is; refused where the platform cannot look names up that way.
+int platform_open_directory(const char *name, file_handle *h, file_id *id);
+
+// Opens a listing of dir; an empty name lists the current directory.  A
+// directory that lists no entry at all (it has been removed) is missing.
 int platform_opendir(const char *dir, platform_dir **listing);
 
 // The next entry name, or nullptr at the end of the listing (a failure to
@@ -115,6 +131,19 @@ int platform_opendir(const char *dir, platform_dir **listing);
 // of, KIND_UNKNOWN when it knows none; it is valid until the next call.
 const char *platform_readdir(platform_dir *listing, file_kind *hint,
                              bool *is_link);
+
+// What the next platform_readdir asks of the system: the entries a read
+// of a directory returns depend on the files there when it is made.
+enum listing_read {
+  READ_NONE,     // nothing: the entry is already read, or the listing ended
+  READ_NEW_ONLY, // a read after one that reached the directory's end, which
+                 // can only bring entries made since
+  READ_MORE,     // a read that may bring entries that were there before
+};
+listing_read platform_listing_next_read(const platform_dir *listing);
+
+// The identity of the directory a listing lists.
+int platform_listing_id(const platform_dir *listing, file_id *id);
 
 // Releases a listing and everything it holds.
 int platform_closedir(platform_dir *listing);
@@ -149,6 +178,9 @@ struct platform_monitor; // a lock and a condition its holders wait on
 // How many processors the process may run on: those of its affinity mask,
 // fewer when a CPU quota allows less; at least 1.
 unsigned platform_processors();
+
+// How many descriptors the process may have open at once.
+unsigned long platform_descriptor_limit();
 
 // Starts body(arg) on a new thread with a small stack; nullptr when the
 // thread cannot start (memory, limits), which leaves nothing behind.

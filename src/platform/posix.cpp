@@ -15,14 +15,29 @@
 #include <linux/futex.h>
 #include <pthread.h>
 #include <sched.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
 namespace morvidex {
 
+// A listing reads its directory a buffer of entries at a time, so that the
+// walk can tell which entries it will get without asking the system again.
+constexpr std::size_t LISTING_BUFFER_SIZE = 32 * 1024;
+
+// The most an entry takes in the buffer: its header, a name of 255 bytes
+// and its terminator, rounded up to 8.
+constexpr std::size_t LARGEST_ENTRY = 24 + 256;
+
 struct platform_dir {
-  DIR *dir;
+  int fd;
+  std::size_t next; // the next entry's offset in buffer
+  std::size_t end;  // the end of what the last read gave
+  bool finished;    // a read gave nothing more, or failed
+  bool complete;    // the last read stopped at the directory's end, with
+                    // room left for another entry
+  alignas(8) unsigned char buffer[LISTING_BUFFER_SIZE];
 };
 
 // A thread says when its work is done through a futex of its own, and the
@@ -47,6 +62,7 @@ struct platform_monitor {
 };
 
 const error_codes PLATFORM_ERROR_CODES = CODES_ERRNO;
+const bool PLATFORM_EXACT_NAMES = true;
 
 namespace {
 
@@ -105,6 +121,11 @@ file_kind kind_of_dirent(unsigned char type) {
 int close_keeping(int fd, int code) {
   close(fd);
   return code;
+}
+
+// Where a name is looked up: the current directory, or an open one.
+int at(file_handle dir) {
+  return dir == NO_HANDLE ? AT_FDCWD : static_cast<int>(dir);
 }
 
 // Reads a small file whole into buffer, terminated; false when it cannot.
@@ -227,11 +248,12 @@ int platform_read(file_handle h, void *data, std::size_t n, std::size_t *got) {
   }
 }
 
-int platform_open_read(const char *name, file_handle *h, file_status *status) {
+int platform_open_read(const char *name, file_handle *h, file_status *status,
+                       file_handle dir) {
   // O_NONBLOCK keeps a FIFO or a device from blocking the open; what is
   // opened is refused unless it is a regular file, on which the flag has no
   // effect.
-  int fd = open(name, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  int fd = openat(at(dir), name, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
   if (fd == -1)
     return errno == ENXIO ? EACCES : errno; // a socket, a driverless device
   struct stat st;
@@ -245,10 +267,11 @@ int platform_open_read(const char *name, file_handle *h, file_status *status) {
 }
 
 int platform_open_write(const char *name, const file_id *keep, file_handle *h,
-                        file_kind *kind) {
+                        file_kind *kind, file_handle dir) {
   // A name that leads nowhere yet gets a new file, which cannot be the
   // source: no status call is needed.
-  int fd = open(name, O_WRONLY | O_CREAT | O_EXCL | O_NOCTTY | O_CLOEXEC, 0666);
+  int fd = openat(at(dir), name,
+                  O_WRONLY | O_CREAT | O_EXCL | O_NOCTTY | O_CLOEXEC, 0666);
   if (fd != -1) {
     *kind = KIND_REGULAR;
     *h = fd;
@@ -260,7 +283,8 @@ int platform_open_write(const char *name, const file_id *keep, file_handle *h,
   // the descriptor leads to, so that neither a failing status call nor a
   // link made meanwhile by another process can lead to the source being
   // emptied.  O_NONBLOCK makes a FIFO without a reader fail at once.
-  fd = open(name, O_WRONLY | O_CREAT | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666);
+  fd = openat(at(dir), name,
+              O_WRONLY | O_CREAT | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666);
   if (fd == -1)
     return errno == EISDIR ? EACCES : errno;
   struct stat st;
@@ -321,33 +345,95 @@ int platform_status(const char *name, file_status *status) {
   return 0;
 }
 
-int platform_remove(const char *name) { return unlink(name) == -1 ? errno : 0; }
+bool platform_is_missing(const char *name, file_handle dir) {
+  struct stat st;
+  return fstatat(at(dir), name, &st, AT_SYMLINK_NOFOLLOW) == -1 &&
+         errno == ENOENT;
+}
+
+int platform_remove(const char *name, file_handle dir) {
+  return unlinkat(at(dir), name, 0) == -1 ? errno : 0;
+}
+
+int platform_open_directory(const char *name, file_handle *h, file_id *id) {
+  int fd = open(name, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd == -1)
+    return errno;
+  struct stat st;
+  if (fstat(fd, &st) == -1)
+    return close_keeping(fd, errno);
+  id->device = st.st_dev;
+  id->index = st.st_ino;
+  *h = fd;
+  return 0;
+}
 
 int platform_opendir(const char *dir, platform_dir **listing) {
-  DIR *d = opendir(*dir == '\0' ? "." : dir);
-  if (d == nullptr)
+  int fd = open(*dir == '\0' ? "." : dir,
+                O_RDONLY | O_NONBLOCK | O_DIRECTORY | O_CLOEXEC);
+  if (fd == -1)
     return errno;
-  *listing = static_cast<platform_dir *>(std::malloc(sizeof(platform_dir)));
-  if (*listing == nullptr) {
-    closedir(d);
-    return ENOMEM;
+  auto *d = static_cast<platform_dir *>(std::malloc(sizeof(platform_dir)));
+  if (d == nullptr)
+    return close_keeping(fd, ENOMEM);
+  d->fd = fd;
+  d->next = d->end = 0;
+  d->finished = false;
+  d->complete = false;
+  // The first entries are read now: a directory that lists nothing at all,
+  // not even "." and "..", has been removed, and is reported as missing.
+  long n = syscall(SYS_getdents64, fd, d->buffer, sizeof d->buffer);
+  if (n <= 0) {
+    int code = n < 0 ? errno : ENOENT;
+    platform_closedir(d);
+    return code;
   }
-  (*listing)->dir = d;
+  d->end = static_cast<std::size_t>(n);
+  d->complete = d->end + LARGEST_ENTRY <= sizeof d->buffer;
+  *listing = d;
   return 0;
 }
 
 const char *platform_readdir(platform_dir *listing, file_kind *hint,
                              bool *is_link) {
-  struct dirent *entry = readdir(listing->dir);
-  if (entry == nullptr)
-    return nullptr;
+  if (listing->next >= listing->end) {
+    // A failure to read further looks like the end of the listing.
+    long n = listing->finished ? 0
+                               : syscall(SYS_getdents64, listing->fd,
+                                         listing->buffer,
+                                         sizeof listing->buffer);
+    listing->next = 0;
+    listing->end = n > 0 ? static_cast<std::size_t>(n) : 0;
+    listing->finished = n <= 0;
+    listing->complete = listing->end + LARGEST_ENTRY <= sizeof listing->buffer;
+    if (listing->finished)
+      return nullptr;
+  }
+  auto *entry =
+      reinterpret_cast<struct dirent64 *>(listing->buffer + listing->next);
+  listing->next += entry->d_reclen;
   *is_link = entry->d_type == DT_LNK;
   *hint = kind_of_dirent(entry->d_type);
   return entry->d_name;
 }
 
+listing_read platform_listing_next_read(const platform_dir *listing) {
+  if (listing->next < listing->end || listing->finished)
+    return READ_NONE;
+  return listing->complete ? READ_NEW_ONLY : READ_MORE;
+}
+
+int platform_listing_id(const platform_dir *listing, file_id *id) {
+  struct stat st;
+  if (fstat(listing->fd, &st) == -1)
+    return errno;
+  id->device = st.st_dev;
+  id->index = st.st_ino;
+  return 0;
+}
+
 int platform_closedir(platform_dir *listing) {
-  int result = closedir(listing->dir) == -1 ? errno : 0;
+  int result = close(listing->fd) == -1 ? errno : 0;
   std::free(listing);
   return result;
 }
@@ -402,6 +488,13 @@ unsigned platform_processors() {
     return 1;
   int count = CPU_COUNT(&set);
   return count > 1 ? quota_limit(static_cast<unsigned>(count)) : 1;
+}
+
+unsigned long platform_descriptor_limit() {
+  struct rlimit limit;
+  if (getrlimit(RLIMIT_NOFILE, &limit) != 0)
+    return 0;
+  return static_cast<unsigned long>(limit.rlim_cur);
 }
 
 platform_thread *platform_thread_start(void (*body)(void *), void *arg) {

@@ -28,6 +28,8 @@ struct platform_monitor {
 };
 
 const error_codes PLATFORM_ERROR_CODES = CODES_WIN32;
+// Names that differ only in case, and a name's short form, lead to one file.
+const bool PLATFORM_EXACT_NAMES = false;
 
 namespace {
 
@@ -132,7 +134,10 @@ int platform_read(file_handle h, void *data, std::size_t n, std::size_t *got) {
   return 0;
 }
 
-int platform_open_read(const char *name, file_handle *h, file_status *status) {
+// Names are looked up in the current directory only: Win32 has no call
+// that opens a name relative to an open directory, so no caller passes one.
+int platform_open_read(const char *name, file_handle *h, file_status *status,
+                       file_handle /*dir*/) {
   DWORD attributes = GetFileAttributesA(name);
   if (attributes == INVALID_FILE_ATTRIBUTES)
     attributes = 0;
@@ -155,7 +160,7 @@ int platform_open_read(const char *name, file_handle *h, file_status *status) {
 }
 
 int platform_open_write(const char *name, const file_id *keep, file_handle *h,
-                        file_kind *kind) {
+                        file_kind *kind, file_handle /*dir*/) {
   // OPEN_ALWAYS leaves an existing file as it is, so that it is judged by
   // the handle, never by its name beforehand: only a file that is not the
   // source is emptied.
@@ -230,8 +235,20 @@ int platform_status(const char *name, file_status *status) {
   return 0;
 }
 
-int platform_remove(const char *name) {
+bool platform_is_missing(const char *name, file_handle /*dir*/) {
+  if (GetFileAttributesA(name) != INVALID_FILE_ATTRIBUTES)
+    return false;
+  DWORD code = GetLastError();
+  return code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND;
+}
+
+int platform_remove(const char *name, file_handle /*dir*/) {
   return DeleteFileA(name) ? 0 : last_error();
+}
+
+int platform_open_directory(const char * /*name*/, file_handle * /*h*/,
+                            file_id * /*id*/) {
+  return ERROR_NOT_SUPPORTED;
 }
 
 int platform_opendir(const char *dir, platform_dir **listing) {
@@ -273,6 +290,16 @@ const char *platform_readdir(platform_dir *listing, file_kind *hint,
       (attributes & FILE_ATTRIBUTE_DIRECTORY) ? KIND_DIRECTORY : KIND_REGULAR;
   *is_link = (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
   return listing->entry.cFileName;
+}
+
+// Each further entry is a system call, whose answer may depend on the
+// files that exist when it is made.
+listing_read platform_listing_next_read(const platform_dir *listing) {
+  return listing->pending ? READ_NONE : READ_MORE;
+}
+
+int platform_listing_id(const platform_dir * /*listing*/, file_id * /*id*/) {
+  return ERROR_NOT_SUPPORTED;
 }
 
 int platform_closedir(platform_dir *listing) {
@@ -339,6 +366,9 @@ unsigned platform_processors() {
     count++;
   return count > 0 ? count : 1;
 }
+
+// Handles are not counted against a limit of the process.
+unsigned long platform_descriptor_limit() { return ~0UL; }
 
 platform_thread *platform_thread_start(void (*body)(void *), void *arg) {
   auto *thread =
