@@ -9,10 +9,10 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
-#include <new>
 #include <dirent.h>
 #include <fcntl.h>
 #include <linux/futex.h>
+#include <new>
 #include <pthread.h>
 #include <sched.h>
 #include <sys/resource.h>
@@ -398,10 +398,10 @@ const char *platform_readdir(platform_dir *listing, file_kind *hint,
                              bool *is_link) {
   if (listing->next >= listing->end) {
     // A failure to read further looks like the end of the listing.
-    long n = listing->finished ? 0
-                               : syscall(SYS_getdents64, listing->fd,
-                                         listing->buffer,
-                                         sizeof listing->buffer);
+    long n = listing->finished
+                 ? 0
+                 : syscall(SYS_getdents64, listing->fd, listing->buffer,
+                           sizeof listing->buffer);
     listing->next = 0;
     listing->end = n > 0 ? static_cast<std::size_t>(n) : 0;
     listing->finished = n <= 0;

@@ -377,9 +377,8 @@ platform_thread *platform_thread_start(void (*body)(void *), void *arg) {
     return nullptr;
   thread->body = body;
   thread->arg = arg;
-  thread->handle =
-      CreateThread(nullptr, THREAD_STACK_SIZE, run_thread, thread,
-                   STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
+  thread->handle = CreateThread(nullptr, THREAD_STACK_SIZE, run_thread, thread,
+                                STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
   if (thread->handle != nullptr)
     return thread;
   std::free(thread);

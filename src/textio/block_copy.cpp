@@ -237,8 +237,9 @@ unsigned workers_for(unsigned long long size) {
 // False when no helper could start: nothing has been read or written then.
 bool convert_side_by_side(text_stream *source, text_stream *target,
                           letter_case to, unsigned count) {
-  block_run run{nullptr, source->handle, target->handle, to, 0, 0,
-                NO_BLOCK, NO_BLOCK, 0, 0, false};
+  block_run run{nullptr, source->handle, target->handle, to, 0,
+                0,       NO_BLOCK,       NO_BLOCK,       0,  0,
+                false};
   block_worker helpers[MAX_WORKERS];
   run.monitor = platform_monitor_make();
   if (run.monitor == nullptr)
@@ -275,8 +276,8 @@ void copy_mapped(text_stream *source, text_stream *target, letter_case to,
                  bool side_by_side) {
   // A large file not yet read, into an empty regular file: its blocks may
   // be converted side by side.
-  bool fresh = source->next == source->end && !source->eof &&
-               !source->error && target->count == 0 && !target->error;
+  bool fresh = source->next == source->end && !source->eof && !source->error &&
+               target->count == 0 && !target->error;
   if (side_by_side && fresh && target->regular) {
     unsigned count = workers_for(source->unread_size);
     if (count > 1 && convert_side_by_side(source, target, to, count))

@@ -45,14 +45,14 @@ enum job_state { JOB_WAITING, JOB_RUNNING, JOB_DONE };
 // One scheduled conversion or line; path and name are its own copies.
 struct item {
   item_kind kind;
-  job_state state; // lines and failures are done from the start
-  char *path;      // a conversion's source, a line's argument
-  char *name;      // a conversion's target
+  job_state state;  // lines and failures are done from the start
+  char *path;       // a conversion's source, a line's argument
+  char *name;       // a conversion's target
   const char *text; // a line's format, a failure's label
   int case_mode;
   conversion_dir *dir;
-  bool beside_others; // converted while other work ran
-  conversion_outcome outcome; // a failure's code is outcome.code
+  bool beside_others;                    // converted while other work ran
+  conversion_outcome outcome;            // a failure's code is outcome.code
   unsigned long long path_key, name_key; // hashes of path and name
 };
 
@@ -203,8 +203,8 @@ void convert_again_alone(item *oldest) {
       platform_remove(later.name, later.dir->handle);
     later.state = JOB_WAITING;
   }
-  oldest->outcome = convert_file(oldest->path, oldest->name,
-                                 oldest->case_mode, true, oldest->dir->handle);
+  oldest->outcome = convert_file(oldest->path, oldest->name, oldest->case_mode,
+                                 true, oldest->dir->handle);
   oldest->beside_others = false;
 }
 
@@ -215,9 +215,9 @@ void finish_oldest(item *oldest) {
       pool.processors > 1)
     start_workers();
   if (pool.worker_count == 0) {
-    oldest->outcome = convert_file(oldest->path, oldest->name,
-                                   oldest->case_mode, true,
-                                   oldest->dir->handle);
+    oldest->outcome =
+        convert_file(oldest->path, oldest->name, oldest->case_mode, true,
+                     oldest->dir->handle);
     oldest->state = JOB_DONE;
     return;
   }
@@ -303,8 +303,7 @@ unsigned long long key_of(const char *s) {
 }
 
 bool same_dir(const conversion_dir *a, const conversion_dir *b) {
-  return a == b ||
-         (a->id.device == b->id.device && a->id.index == b->id.index);
+  return a == b || (a->id.device == b->id.device && a->id.index == b->id.index);
 }
 
 // Whether name is the source or target, or path the target, of a
@@ -349,7 +348,8 @@ conversion_dir *open_current_dir() {
     report_scheduled();
   if (pool.dir_count == MAX_DIRS)
     return nullptr;
-  auto *dir = static_cast<conversion_dir *>(std::malloc(sizeof(conversion_dir)));
+  auto *dir =
+      static_cast<conversion_dir *>(std::malloc(sizeof(conversion_dir)));
   if (dir == nullptr)
     return nullptr;
   *dir = conversion_dir{NO_HANDLE, {0, 0}, 0, 0, true};
@@ -373,20 +373,28 @@ bool schedule_ahead(conversion_dir **slot, const char *path, char *name,
   char *copy = copy_of(path);
   if (copy == nullptr)
     return false;
-  add_item(item{ITEM_JOB, JOB_WAITING, copy, name, nullptr, case_mode, dir,
-                false, {CONVERTED, 0}, key_of(path), key_of(name)});
+  add_item(item{ITEM_JOB,
+                JOB_WAITING,
+                copy,
+                name,
+                nullptr,
+                case_mode,
+                dir,
+                false,
+                {CONVERTED, 0},
+                key_of(path),
+                key_of(name)});
   return true;
 }
 
 } // namespace
 
-void schedule_conversion(conversion_dir **dir, const char *path,
-                         int case_mode, bool known_plain) {
+void schedule_conversion(conversion_dir **dir, const char *path, int case_mode,
+                         bool known_plain) {
   if (pool.processors == 0) {
     pool.processors = platform_processors();
-    pool.may_run_ahead =
-        pool.processors > 1 && PLATFORM_EXACT_NAMES &&
-        platform_descriptor_limit() >= LEAST_DESCRIPTOR_LIMIT;
+    pool.may_run_ahead = pool.processors > 1 && PLATFORM_EXACT_NAMES &&
+                         platform_descriptor_limit() >= LEAST_DESCRIPTOR_LIMIT;
   }
   char *name = nullptr;
   if (pool.may_run_ahead && dir != nullptr)
@@ -415,8 +423,17 @@ void schedule_line(const char *format, const char *dir) {
     printf(format, dir);
     return;
   }
-  add_item(item{ITEM_LINE, JOB_DONE, copy, nullptr, format, 0, nullptr, false,
-                {CONVERTED, 0}, 0, 0});
+  add_item(item{ITEM_LINE,
+                JOB_DONE,
+                copy,
+                nullptr,
+                format,
+                0,
+                nullptr,
+                false,
+                {CONVERTED, 0},
+                0,
+                0});
 }
 
 void schedule_failure(const char *label, int code) {
@@ -424,8 +441,17 @@ void schedule_failure(const char *label, int code) {
     report_failure(label, code);
     return;
   }
-  add_item(item{ITEM_FAILURE, JOB_DONE, nullptr, nullptr, label, 0, nullptr,
-                false, {CONVERTED, code}, 0, 0});
+  add_item(item{ITEM_FAILURE,
+                JOB_DONE,
+                nullptr,
+                nullptr,
+                label,
+                0,
+                nullptr,
+                false,
+                {CONVERTED, code},
+                0,
+                0});
 }
 
 bool have_scheduled() { return pool.count > 0; }

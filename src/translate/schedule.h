@@ -52,8 +52,8 @@ struct conversion_dir;
 // on the current directory when it is nullptr.  Otherwise everything
 // scheduled is reported first and path is converted alone.  dir nullptr:
 // the current directory may not be the one *dir was opened on; always alone.
-void schedule_conversion(conversion_dir **dir, const char *path,
-                         int case_mode, bool known_plain);
+void schedule_conversion(conversion_dir **dir, const char *path, int case_mode,
+                         bool known_plain);
 
 // The walk schedules nothing more in dir; it is closed once the
 // conversions scheduled in it are reported.

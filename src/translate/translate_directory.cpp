@@ -1,5 +1,5 @@
-#include "translate/translate.h"
 #include "translate/schedule.h"
+#include "translate/translate.h"
 
 #include <cstring>
 
@@ -42,8 +42,8 @@ bool is_dot_name(const char *name) {
 struct level {
   platform_dir *listing;
   conversion_dir *conversions; // the listed directory, for conversions
-  bool in_listed;   // the current directory is the listed one
-  bool saw_unknown; // an entry came without its type
+  bool in_listed;              // the current directory is the listed one
+  bool saw_unknown;            // an entry came without its type
 };
 
 bool walk(const char *dir, int recurse, int case_mode, const char *pattern);

@@ -1,5 +1,5 @@
-#include "translate/translate.h"
 #include "translate/schedule.h"
+#include "translate/translate.h"
 
 #include <cstdlib>
 #include <cstring>

@@ -34,8 +34,8 @@ constexpr std::size_t BLOCK = 256 * 1024;
 using Tree = std::vector<std::pair<std::string, std::string>>;
 
 struct Limits {
-  long files = -1;          // RLIMIT_NOFILE
-  long disk_kib = -1;       // a tmpfs of this size holds the files
+  long files = -1;    // RLIMIT_NOFILE
+  long disk_kib = -1; // a tmpfs of this size holds the files
 };
 
 struct Case {
@@ -71,7 +71,8 @@ std::string snapshot(const std::string &root) {
     std::string rel = fs::relative(e.path(), root).string();
     struct stat st;
     lstat(e.path().c_str(), &st);
-    std::string id = std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino);
+    std::string id =
+        std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino);
     std::ostringstream line;
     if (S_ISLNK(st.st_mode))
       line << "link " << fs::read_symlink(e.path()).string();
@@ -220,9 +221,9 @@ Tree random_tree(unsigned seed) {
     if (kind == 0 && !names.empty())
       t.push_back({name, "=" + names[rng() % names.size()]});
     else if (kind == 1 && !names.empty())
-      t.push_back({name, "->" + fs::path(names[rng() % names.size()])
-                                    .filename()
-                                    .string()});
+      t.push_back(
+          {name,
+           "->" + fs::path(names[rng() % names.size()]).filename().string()});
     else
       t.push_back({name, text(rng, size, rng() % 2 == 0)});
     names.push_back(name);
@@ -259,13 +260,17 @@ TEST_F(Differential, NamesThatMeet) {
   const std::string small = "Some Text\r\nMore\n";
   const Tree base = many("", 12, small);
   const std::vector<Case> table = {
-      {"same stems", {"-l", "*"},
+      {"same stems",
+       {"-l", "*"},
        base + Tree{{"a.txt", "A txt\n"}, {"a.c", "A C\n"}, {"a", "A\n"}}},
-      {"same stems as operands", {"-u", "a.txt", "f1.txt", "a.c", "f2.txt", "a"},
+      {"same stems as operands",
+       {"-u", "a.txt", "f1.txt", "a.c", "f2.txt", "a"},
        base + Tree{{"a.txt", "A txt\n"}, {"a.c", "A C\n"}, {"a", "A\n"}}},
-      {"target is a hard link to a later source", {"-l", "*"},
+      {"target is a hard link to a later source",
+       {"-l", "*"},
        base + Tree{{"b.txt", "B\n"}, {"a.txt", "A\n"}, {"a.lo", "=b.txt"}}},
-      {"target is a symbolic link to a later source", {"-l", "a.txt", "f3.txt", "c.txt"},
+      {"target is a symbolic link to a later source",
+       {"-l", "a.txt", "f3.txt", "c.txt"},
        base + Tree{{"c.txt", "C\n"}, {"a.txt", "A\n"}, {"a.lo", "->c.txt"}}},
       {"source is a symbolic link to an earlier target",
        {"-l", "a.txt", "f4.txt", "s.txt", "f5.txt"},
@@ -273,13 +278,18 @@ TEST_F(Differential, NamesThatMeet) {
       {"one file named several ways",
        {"-l", "a.txt", "./a.txt", "d/../a.txt", "f6.txt", "a.txt"},
        base + Tree{{"a.txt", "A\n"}, {"d/x", "x"}}},
-      {"a target that a later operand reads", {"-l", "a.txt", "f7.txt", "a.lo"},
+      {"a target that a later operand reads",
+       {"-l", "a.txt", "f7.txt", "a.lo"},
        base + Tree{{"a.txt", "A\n"}}},
-      {"files the walk creates", {"-lr", "."},
+      {"files the walk creates",
+       {"-lr", "."},
        base + Tree{{".profile", "P\n"}, {".up", "U\n"}, {"d/.x", "X\n"}} +
            many("d/", 40, small)},
-      {"the same directory twice", {"-ld", "d", "d", "./d"}, many("d/", 30, small)},
-      {"large files among small ones", {"-lr", "."},
+      {"the same directory twice",
+       {"-ld", "d", "d", "./d"},
+       many("d/", 30, small)},
+      {"large files among small ones",
+       {"-lr", "."},
        base + Tree{{"big.txt", std::string(3 * BLOCK + 7, 'Q') + "\r\n"},
                    {"d/big.txt", std::string(2 * BLOCK, 'w') + "\x1a" + "z"}}}};
   for (const Case &c : table)
@@ -289,27 +299,31 @@ TEST_F(Differential, NamesThatMeet) {
 TEST_F(Differential, RandomTrees) {
   for (unsigned seed = 1; seed <= 6; seed++) {
     const Tree t = random_tree(seed);
-    expect_same_on_all({"random tree " + std::to_string(seed), {"-lr", "."}, t});
     expect_same_on_all(
-        {"random tree by pattern " + std::to_string(seed), {"-ur", "*.txt"}, t});
+        {"random tree " + std::to_string(seed), {"-lr", "."}, t});
+    expect_same_on_all({"random tree by pattern " + std::to_string(seed),
+                        {"-ur", "*.txt"},
+                        t});
   }
 }
 
 // A walk that ends the process: everything before is delivered, nothing
 // after is started.
 TEST_F(Differential, FatalExits) {
-  const Tree t = many("a/", 20, "Aa\n") + many("b/", 20, "Bb\n") +
-                 many("c/", 20, "Cc\n");
-  expect_same_on_all({"missing directory operand", {"-ld", "a", "b", "none", "c"}, t});
-  expect_same_on_all({"file as a directory operand",
-                      {"-ld", "a", "b/f1.txt", "c"}, t});
+  const Tree t =
+      many("a/", 20, "Aa\n") + many("b/", 20, "Bb\n") + many("c/", 20, "Cc\n");
+  expect_same_on_all(
+      {"missing directory operand", {"-ld", "a", "b", "none", "c"}, t});
+  expect_same_on_all(
+      {"file as a directory operand", {"-ld", "a", "b/f1.txt", "c"}, t});
 }
 
 TEST_F(Differential, DescriptorLimits) {
   const Tree t = many("", 30, "Text\n") + many("d/", 30, "More\n") +
                  Tree{{"big.txt", std::string(2 * BLOCK + 1, 'x')}};
   for (long files = 5; files <= 16; files++) {
-    Case c{"at most " + std::to_string(files) + " descriptors", {"-lr", "."}, t};
+    Case c{
+        "at most " + std::to_string(files) + " descriptors", {"-lr", "."}, t};
     c.limits.files = files;
     expect_same_on_all(c);
   }

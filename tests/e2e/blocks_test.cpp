@@ -55,9 +55,11 @@ TEST(Blocks, TextRulesAtEveryBlockEdge) {
   for (auto &[name, source] : table) {
     SCOPED_TRACE(name);
     const Tree files = {{"t.txt", file(source)}};
-    run(make_case({"-l", "t.txt"}, files, {{"t.lo", file(convert(source, false))}},
+    run(make_case({"-l", "t.txt"}, files,
+                  {{"t.lo", file(convert(source, false))}},
                   BANNER + progress("t.txt", "t.lo")));
-    run(make_case({"-u", "t.txt"}, files, {{"t.up", file(convert(source, true))}},
+    run(make_case({"-u", "t.txt"}, files,
+                  {{"t.up", file(convert(source, true))}},
                   BANNER + progress("t.txt", "t.up")));
   }
 }
@@ -82,9 +84,9 @@ TEST(Blocks, OrderOfLinesAroundLargeFiles) {
       {"-l", "a.txt", "none.txt", "c.txt", "b.txt", "d/e.txt", "d/f.txt"},
       files, made,
       // Standard output is held until exit, the diagnostic is not.
-      missing + BANNER + progress("a.txt", "a.lo") +
-          progress("c.txt", "c.lo") + progress("b.txt", "b.lo") +
-          progress("d/e.txt", "d/e.lo") + progress("d/f.txt", "d/f.lo"));
+      missing + BANNER + progress("a.txt", "a.lo") + progress("c.txt", "c.lo") +
+          progress("b.txt", "b.lo") + progress("d/e.txt", "d/e.lo") +
+          progress("d/f.txt", "d/f.lo"));
   operands.output = Output::merged;
   run(operands);
   Case walk_d = make_case({"-ld", "d"}, files,
@@ -103,11 +105,11 @@ TEST(Blocks, WriteFailureInALaterBlockLinuxOnly) {
   const std::string big = text(4 * BLOCK);
   for (long limit : {long(BLOCK) / 2, long(BLOCK) + 1, 3 * long(BLOCK) - 7}) {
     SCOPED_TRACE(limit);
-    Case c = make_case(
-        {"-l", "big.txt", "z.txt"},
-        {{"big.txt", file(big)}, {"z.txt", file("Z\n")}},
-        {{"z.lo", file("z\r\n")}}, BANNER + progress("z.txt", "z.lo"),
-        diag("Can't write output file.", "File too large"));
+    Case c =
+        make_case({"-l", "big.txt", "z.txt"},
+                  {{"big.txt", file(big)}, {"z.txt", file("Z\n")}},
+                  {{"z.lo", file("z\r\n")}}, BANNER + progress("z.txt", "z.lo"),
+                  diag("Can't write output file.", "File too large"));
     c.fsize_limit = limit;
     run(c);
   }
