@@ -124,6 +124,7 @@ endif()
 if(TARGET morvidex_windows_i686)
   find_program(MORVIDEX_MINGW32_STRIP i686-w64-mingw32-strip REQUIRED)
   find_program(MORVIDEX_MANDOC mandoc)
+  find_program(MORVIDEX_ZIP_PROGRAM zip)
   set(MORVIDEX_WINDOWS_ZIP
     ${PROJECT_BINARY_DIR}/morvidex-${PROJECT_VERSION}-win32.zip)
   add_custom_target(windows-zip
@@ -133,6 +134,7 @@ if(TARGET morvidex_windows_i686)
             -DEXE=${PROJECT_BINARY_DIR}/windows-i686/morvidex.exe
             -DSTRIP=${MORVIDEX_MINGW32_STRIP}
             -DMANDOC=${MORVIDEX_MANDOC}
+            -DZIP_PROGRAM=${MORVIDEX_ZIP_PROGRAM}
             -DSOURCE_DIR=${PROJECT_SOURCE_DIR}
             -DWORK_DIR=${PROJECT_BINARY_DIR}/windows-zip
             -DZIP=${MORVIDEX_WINDOWS_ZIP}

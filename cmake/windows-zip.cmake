@@ -5,11 +5,14 @@
 # SHA256SUMS beside it.  The same inputs and SOURCE_DATE_EPOCH give the
 # same bytes: the members go in a fixed order, all with that time.
 #   cmake -DNAME=... -DVERSION=... -DEXE=... -DSTRIP=... -DMANDOC=...
-#         -DSOURCE_DIR=... -DWORK_DIR=... -DZIP=... -DSOURCE_DATE_EPOCH=...
-#         -P windows-zip.cmake
+#         -DZIP_PROGRAM=... -DSOURCE_DIR=... -DWORK_DIR=... -DZIP=...
+#         -DSOURCE_DATE_EPOCH=... -P windows-zip.cmake
 include(${CMAKE_CURRENT_LIST_DIR}/checksums.cmake)
 if(NOT MANDOC)
   message(FATAL_ERROR "mandoc is needed to render the manual for the zip")
+endif()
+if(NOT ZIP_PROGRAM)
+  message(FATAL_ERROR "zip is needed to pack the zip")
 endif()
 
 set(folder ${WORK_DIR}/${NAME})
@@ -52,18 +55,24 @@ write_crlf("${readme}" ${folder}/README.txt)
 file(READ ${SOURCE_DIR}/doc/LICENSE license)
 write_crlf("${license}" ${folder}/LICENSE.txt)
 
+# Each member carries its file's modification time, set here, and nothing
+# else of the file system (-X: no owners, no access or creation times; -D:
+# no entries for the folder).  A zip's times are local times, so the local
+# time zone is UTC here.
 set(members)
 foreach(member LICENSE.txt README.txt morvidex.exe morvidex.txt)
   list(APPEND members ${NAME}/${member})
 endforeach()
-# string(TIMESTAMP) gives SOURCE_DATE_EPOCH, set above, as a date; the
-# zip's DOS times are local times, so the local time zone is UTC here.
-string(TIMESTAMP mtime "%Y-%m-%d %H:%M:%S UTC" UTC)
 set(ENV{TZ} UTC)
+execute_process(COMMAND touch -d @${SOURCE_DATE_EPOCH} ${members}
+  WORKING_DIRECTORY ${WORK_DIR}
+  RESULT_VARIABLE status)
+if(NOT status EQUAL 0)
+  message(FATAL_ERROR "touch: ${status}")
+endif()
 file(REMOVE ${ZIP})
 execute_process(
-  COMMAND ${CMAKE_COMMAND} -E tar cf ${ZIP} --format=zip
-          "--mtime=${mtime}" -- ${members}
+  COMMAND ${ZIP_PROGRAM} -X -D -q ${ZIP} ${members}
   WORKING_DIRECTORY ${WORK_DIR}
   RESULT_VARIABLE status)
 if(NOT status EQUAL 0)

@@ -15,7 +15,7 @@ version=$4
 deb_version=$5
 
 . "$(dirname "$0")/common.sh"
-need git dpkg-deb tar od
+need git dpkg-deb tar od zipinfo
 
 commit=$(git -C "$source" rev-parse HEAD)
 epoch=$(git -C "$source" log -1 --format=%ct)
@@ -56,7 +56,8 @@ for artefact in $artefacts; do
 done
 
 # The time stamps are the commit's: the Windows programs' headers (the
-# 32-bit word 8 bytes into the PE header) and the package's members.
+# 32-bit word 8 bytes into the PE header), the package's members and the
+# zip's (to the minute: a zip keeps even seconds).
 le32() { od -An -tu4 -j "$2" -N 4 "$1" | tr -d ' '; }
 for exe in windows-i686/morvidex.exe windows-x86_64/morvidex.exe; do
   file="$tmp/first/build/$exe"
@@ -70,6 +71,14 @@ if [ -f "$tmp/first/build/$deb" ]; then
     TZ=UTC tar -tv --full-time | grep -v " $when" >"$tmp/other-times" || true
   [ ! -s "$tmp/other-times" ] ||
     fail "package members not stamped $when: $(cat "$tmp/other-times")"
+fi
+
+if [ -f "$tmp/first/build/$zip" ]; then
+  when=$(TZ=UTC date -d "@$epoch" '+%Y%m%d.%H%M')
+  TZ=UTC zipinfo -T "$tmp/first/build/$zip" | grep '^-' |
+    grep -v " $when[0-9][0-9] " >"$tmp/other-times" || true
+  [ ! -s "$tmp/other-times" ] ||
+    fail "zip members not stamped $when: $(cat "$tmp/other-times")"
 fi
 
 [ "$failed" -eq 0 ] && echo "two builds of $(git -C "$source" log -1 --format=%h) alike:" $artefacts
