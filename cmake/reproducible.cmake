@@ -22,8 +22,13 @@ else()
       OUTPUT_VARIABLE git_paths OUTPUT_STRIP_TRAILING_WHITESPACE
       RESULT_VARIABLE status ERROR_QUIET)
     string(REPLACE "\n" ";" git_paths "${git_paths}")
-    list(GET git_paths 0 top)
-    if(status EQUAL 0 AND top STREQUAL PROJECT_SOURCE_DIR)
+    set(top)
+    if(status EQUAL 0)
+      list(GET git_paths 0 top)
+      file(REAL_PATH "${top}" top)
+    endif()
+    file(REAL_PATH ${PROJECT_SOURCE_DIR} source_dir)
+    if(top STREQUAL source_dir)
       execute_process(COMMAND ${GIT_EXECUTABLE} log -1 --format=%ct
         WORKING_DIRECTORY ${PROJECT_SOURCE_DIR}
         OUTPUT_VARIABLE MORVIDEX_SOURCE_DATE_EPOCH

@@ -17,6 +17,12 @@ deb_version=$5
 . "$(dirname "$0")/common.sh"
 need git dpkg-deb tar od zipinfo
 
+# An unpacked source tree has no commit to clone and take the time of.
+top=$(git -C "$source" rev-parse --show-toplevel 2>/dev/null) || top=
+if [ -z "$top" ] || [ "$(cd "$top" && pwd -P)" != "$(cd "$source" && pwd -P)" ]; then
+  echo "skipped: $source is no git work tree"
+  exit 77
+fi
 commit=$(git -C "$source" rev-parse HEAD)
 epoch=$(git -C "$source" log -1 --format=%ct)
 deb="morvidex_${deb_version}_$(dpkg --print-architecture).deb"
