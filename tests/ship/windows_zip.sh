@@ -13,7 +13,7 @@ source=$4
 version=$5
 
 . "$(dirname "$0")/common.sh"
-need file i686-w64-mingw32-windres mandoc sha256sum
+need file i686-w64-mingw32-objdump i686-w64-mingw32-windres mandoc sha256sum
 
 rm -f "$zip"
 "$cmake" --build "$build" --target windows-zip >"$tmp/build.log" 2>&1 || {
@@ -51,6 +51,13 @@ if [ -f "$exe" ]; then
   packed=$(stat -c %s "$exe")
   [ "$packed" -lt "$built" ] ||
     fail "morvidex.exe ($packed bytes) is no smaller than the program built ($built)"
+
+  # Loaded at a random address (which needs its relocations kept) and with
+  # its data not executable.
+  i686-w64-mingw32-objdump -p -h "$exe" >"$tmp/headers"
+  for want in DYNAMIC_BASE NX_COMPAT ' \.reloc '; do
+    grep -q "$want" "$tmp/headers" || fail "morvidex.exe has no $want"
+  done
 
   # The version resource, as windres reads it back: FILEVERSION 1, 0, 0, 0
   # for version 1.0, and each string Explorer shows.
