@@ -8,11 +8,11 @@
 # SOURCE_DATE_EPOCH as CPack's own are.
 include(${CMAKE_CURRENT_LIST_DIR}/checksums.cmake)
 
-find_program(DPKG_DEB dpkg-deb REQUIRED)
 foreach(deb IN LISTS CPACK_PACKAGE_FILES)
   if(NOT deb MATCHES "\\.deb$")
     continue()
   endif()
+  find_program(DPKG_DEB dpkg-deb REQUIRED)
   set(tree ${deb}.tree)
   file(REMOVE_RECURSE ${tree})
   execute_process(COMMAND ${DPKG_DEB} --raw-extract ${deb} ${tree}
