@@ -93,7 +93,8 @@ int fclose(text_stream *stream, int *code) {
     result = -1;
     *code = stream->code;
   }
-  int closed = platform_close(stream->handle);
+  // The caller may have released the handle itself already.
+  int closed = stream->handle == NO_HANDLE ? 0 : platform_close(stream->handle);
   if (closed != 0 && result == 0) {
     result = -1;
     *code = closed;

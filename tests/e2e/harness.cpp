@@ -212,6 +212,9 @@ struct Streams {
   int null_fd = open("/dev/null", O_RDWR | O_CLOEXEC), p[2];
   if (chdir(root.c_str()) != 0 || pipe(p) != 0)
     _exit(126);
+  if (c.cwd_removed &&
+      (mkdir("gone", 0755) != 0 || chdir("gone") != 0 || rmdir("../gone") != 0))
+    _exit(126);
   close(p[0]); // a pipe without reader
   c.close_stdin ? close(0) : dup2(null_fd, 0);
   int out = c.output == Output::file          ? s.out

@@ -55,6 +55,7 @@ struct Case {
   bool close_stdin = false;
   bool unprivileged = false; // run as uid/gid 65534 on a tree chowned to it
   long fsize_limit = -1;     // RLIMIT_FSIZE in bytes
+  bool cwd_removed = false;  // started in a directory removed beforehand
   size_t cwd_length = 0;     // exact length of the working directory's absolute
                              // path, as the program sees it
   int timeout = 20;          // seconds before the program is killed

@@ -340,6 +340,47 @@ TEST(FaultDisk, full_file_system_fails_the_copy) {
       << "the source was changed";
 }
 
+// Standard output in a file on a full 64 KiB file system: the banner and
+// ten progress lines of empty sources (73 + 10 * 42 bytes) fill the
+// 512-byte buffer, the eleventh line's write-out fails, and the batch is
+// lost together with that line.  Emptying the old 8 KiB a.lo then frees
+// space, so the lines after it reach the file at exit.
+TEST(FaultDisk, failed_batch_of_standard_output_takes_its_piece_along) {
+  ASSERT_FALSE(program().empty()) << "MORVIDEX must name the program";
+  scratch dir("stdout");
+  const workspace &ws = dir.ws;
+  ASSERT_FALSE(ws.base.empty()) << "mkdtemp failed";
+  std::filesystem::create_directories(ws.root);
+  std::string sources, targets;
+  for (int i = 1; i <= 11; i++) {
+    std::string stem = (i < 10 ? "e0" : "e") + std::to_string(i);
+    sources += " " + stem + ".txt";
+    targets += stem + ".lo\n" + stem + ".txt\n";
+  }
+  const std::string script =
+      "mount -t tmpfs -o size=64k morvidex-fault \"$PWD\" && cd \"$PWD\" && "
+      "touch" +
+      sources +
+      " a.txt z.txt && head -c 8192 /dev/zero >a.lo && "
+      "{ dd if=/dev/zero of=fill bs=4096 2>/dev/null; touch ../filled; } || "
+      "exit 9\n"
+      "\"$0\" -l" +
+      sources +
+      " a.txt z.txt >out 2>../stderr; status=$?\n"
+      "cp out ../stdout; ls -A | sort >../listing; exit $status";
+  outcome o = run_in(ws, {"unshare", "-m", "sh", "-c", script, program()});
+  ASSERT_TRUE(std::filesystem::exists(ws.base + "/filled"))
+      << "no full tmpfs could be made: " << o.err;
+  EXPECT_EQ(0, o.signal);
+  EXPECT_EQ(0, o.status);
+  EXPECT_EQ("Translate file 'a.txt' to file 'a.lo'\r\n"
+            "Translate file 'z.txt' to file 'z.lo'\r\n",
+            slurp(ws.base + "/stdout"));
+  EXPECT_EQ("", slurp(ws.base + "/stderr"));
+  EXPECT_EQ("a.lo\na.txt\n" + targets + "fill\nout\nz.lo\nz.txt\n",
+            slurp(ws.base + "/listing"));
+}
+
 // The pid of the only child of `parent`, or 0.
 pid_t only_child(pid_t parent) {
   std::string path = "/proc/" + std::to_string(parent) + "/task/" +
