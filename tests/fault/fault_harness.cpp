@@ -203,28 +203,38 @@ void check_targets(const scenario &s, const outcome &o,
                       " diagnostic line(s):" + changed_names);
 }
 
-// A failed write to a target is reported with its reason, and the
-// incomplete target is removed.
-void check_failed_write(const scenario &s, const outcome &o,
-                        const std::vector<file_state> &after,
-                        const injection &failed,
-                        std::vector<std::string> *broken) {
+// In a run that converts, a failed write or close of a target is reported
+// with its reason, and the incomplete target is removed; a failed close of
+// a source, after all of it was read, changes nothing: the conversion is
+// done and shown.
+void check_failed_call(const scenario &s, const outcome &o,
+                       const std::vector<file_state> &after,
+                       const injection &failed,
+                       std::vector<std::string> *broken) {
   const error_row *row = error_row_of(failed.error);
-  if (failed.call.name != "write" || failed.call.written.empty() ||
-      failed.error == EINTR || row == nullptr)
+  const std::string &file = failed.call.file;
+  if ((failed.call.name != "write" && failed.call.name != "close") ||
+      file.empty() || failed.error == EINTR || row == nullptr || !s.converts)
     return;
-  std::string want = diagnostic(LABEL_WRITE_OUTPUT, row->reason);
-  if (o.err.find(want) == std::string::npos)
-    broken->push_back("no diagnostic '" + want.substr(0, want.size() - 2) +
-                      "' for the failed write to '" + failed.call.written +
-                      "'");
   std::size_t n = s.conversions.size();
-  for (std::size_t i = 0; i < n; i++)
-    if (base_name(s.conversions[i].target) == failed.call.written &&
-        after[n + i].kind != STATE_MISSING)
-      broken->push_back(
-          "the target '" + s.conversions[i].target +
-          "' of the failed write is left: " + describe(after[n + i]));
+  for (std::size_t i = 0; i < n; i++) {
+    const conversion &c = s.conversions[i];
+    if (base_name(c.source) == file &&
+        (o.out.find(progress_line(c)) == std::string::npos || !o.err.empty()))
+      broken->push_back("a failed close of the source '" + c.source +
+                        "' changed the run: stderr '" + o.err + "'");
+    if (base_name(c.target) != file)
+      continue;
+    std::string want = diagnostic(LABEL_WRITE_OUTPUT, row->reason);
+    if (o.err.find(want) == std::string::npos)
+      broken->push_back("no diagnostic '" + want.substr(0, want.size() - 2) +
+                        "' for the failed " + failed.call.name + " of '" +
+                        file + "'");
+    if (after[n + i].kind != STATE_MISSING)
+      broken->push_back("the target '" + c.target + "' of the failed " +
+                        failed.call.name +
+                        " is left: " + describe(after[n + i]));
+  }
 }
 
 } // namespace
@@ -342,7 +352,8 @@ std::vector<own_call> own_calls(const std::string &trace) {
     if (paren == std::string::npos || line[0] == '<' || line[0] == '+' ||
         line[0] == '-')
       continue;
-    own_call c{line.substr(0, paren), ++counts[line.substr(0, paren)], "", ""};
+    own_call c{line.substr(0, paren), ++counts[line.substr(0, paren)], "", "",
+               -1};
     own = own || line.rfind(OWN_CALLS_MARKER, 0) == 0;
     int fd = std::atoi(line.c_str() + paren + 1);
     std::size_t result = line.rfind(" = ");
@@ -350,10 +361,10 @@ std::vector<own_call> own_calls(const std::string &trace) {
       std::size_t q = line.find('"');
       c.path = line.substr(q + 1, line.find('"', q + 1) - q - 1);
       if (result != std::string::npos && line[result + 3] != '-')
-        opened[std::atoi(line.c_str() + result + 3)] = c.path;
+        opened[c.result = std::atoi(line.c_str() + result + 3)] = c.path;
     }
-    if (c.name == "write" && opened.count(fd) != 0)
-      c.written = opened[fd];
+    if ((c.name == "write" || c.name == "close") && opened.count(fd) != 0)
+      c.file = opened[fd];
     if (c.name == "close")
       opened.erase(fd);
     if (own)
@@ -392,7 +403,7 @@ std::vector<std::string> broken_promises(const scenario &s, const outcome &o,
   check_sources(s, o, before, after, &broken);
   check_targets(s, o, before, after, &broken);
   if (failed != nullptr)
-    check_failed_write(s, o, after, *failed, &broken);
+    check_failed_call(s, o, after, *failed, &broken);
   return broken;
 }
 

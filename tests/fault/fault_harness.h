@@ -60,10 +60,11 @@ struct outcome {
 // on), as a plain traced run shows it.
 struct own_call {
   std::string name;
-  int when;            // strace's count of this call name, this one included
-  std::string written; // a write's: the name its descriptor was opened as,
-                       // empty for an inherited descriptor
-  std::string path;    // an openat's path
+  int when;         // strace's count of this call name, this one included
+  std::string file; // a write's or close's: the name its descriptor was
+                    // opened as, empty for an inherited descriptor
+  std::string path; // an openat's path
+  int result;       // an openat's descriptor, -1 when it failed
 };
 
 // A call failed on purpose, and the errno it failed with.

@@ -214,6 +214,47 @@ INSTANTIATE_TEST_SUITE_P(Scenario, FaultInjection,
                          testing::Range<std::size_t>(0, scenarios().size()),
                          scenario_name);
 
+// Descriptors 0 to 2 that the caller left closed are taken by the null
+// device before anything else is opened: no source, target or listing may
+// take the place of standard output or standard error, where messages
+// meant for them would reach it.
+TEST(FaultDescriptors, closed_standard_descriptors_never_go_to_files) {
+  ASSERT_FALSE(program().empty()) << "MORVIDEX must name the program";
+  struct row {
+    const char *name;
+    const char *closing; // the shell's redirections before the program
+  };
+  const row table[] = {
+      {"output", ">&-"},
+      {"error", "2>&-"},
+      {"input and output", "<&- >&-"},
+      {"input and error", "<&- 2>&-"},
+      {"all three", "<&- >&- 2>&-"},
+  };
+  const scenario &s = scenarios().back();
+  scratch dir("closed");
+  ASSERT_FALSE(dir.ws.base.empty()) << "mkdtemp failed";
+  std::string trace = dir.ws.base + "/trace";
+  for (const row &r : table) {
+    SCOPED_TRACE(r.name);
+    checked_run run = run_checked(
+        dir.ws, s,
+        {"strace", "-f", "-o", trace, "-e", "trace=fcntl,openat", "sh", "-c",
+         std::string("exec \"$0\" \"$@\" ") + r.closing});
+    EXPECT_TRUE(run.broken.empty()) << joined(run.broken);
+    std::size_t n = s.conversions.size();
+    for (std::size_t i = 0; i < n; i++)
+      EXPECT_EQ(convert_lower(run.before[i].bytes), run.after[n + i].bytes)
+          << s.conversions[i].target;
+    std::vector<own_call> calls = own_calls(slurp(trace));
+    EXPECT_FALSE(calls.empty()) << "no call from fcntl(0, F_GETFD) on";
+    for (const own_call &c : calls)
+      if (c.name == "openat" && c.result >= 0 && c.result <= 2 &&
+          c.path != "/dev/null")
+        ADD_FAILURE() << "'" << c.path << "' took descriptor " << c.result;
+  }
+}
+
 // The least limit in (lo, hi] for which holds(limit) is true, a page at a
 // time, for a condition true at hi that stays true above where it turns.
 long long least_limit(long long lo, long long hi,
