@@ -35,7 +35,7 @@ TEST(Invocation, OptionWord) {
   run_all(table);
 }
 
-TEST(Invocation, StarAndPatternOperands) {
+void star_and_pattern_operands() {
   const Tree tree = each(TEXT, {"a.txt", "b.c", "d/x.txt"}),
              with_sub = each(TEXT, {"a.txt", "d/x.txt"});
   const Tree dirs = each(TEXT, {"c.txt", "d/x.txt", "d/y.c", "e/z.txt"});
@@ -72,6 +72,7 @@ TEST(Invocation, StarAndPatternOperands) {
         make_case({"-lf", "*.txt", "d"}, dirs, each(LOWER, {"d/x.lo"}),
                   BANNER + d_x)}});
 }
+E2E_SPLIT_TEST(Invocation, StarAndPatternOperands, star_and_pattern_operands)
 
 TEST(Invocation, RecursionAndDirectoryLetters) {
   const Tree chain = each(TEXT, {"d/s/x.txt"}),

@@ -49,7 +49,7 @@ struct LongNames {
   }
 };
 
-TEST(StandardStreams, LinesAndTheirOrder) {
+void lines_and_their_order() {
   Case exact = make_case(
       {"-lr", "d", "nope"}, each(TEXT, {"d/A.TXT"}), each(LOWER, {"d/A.lo"}),
       "morvidex 1.0 - converts the letters of text files to lower or upper "
@@ -81,8 +81,9 @@ TEST(StandardStreams, LinesAndTheirOrder) {
            {"merged, batches of at most 512 bytes around diagnostics", batches},
            {"a terminal gets every line at once", terminal}});
 }
+E2E_SPLIT_TEST(StandardStreams, LinesAndTheirOrder, lines_and_their_order)
 
-TEST(StandardStreams, UnusableStandardOutput) {
+void unusable_standard_output() {
   Case closed = LongNames().c, broken = closed;
   closed.output = Output::closed;
   // The work goes on without standard input and output; that no file the
@@ -97,5 +98,7 @@ TEST(StandardStreams, UnusableStandardOutput) {
            {"reader of the pipe gone", broken},
            {"null device", null}});
 }
+E2E_SPLIT_TEST(StandardStreams, UnusableStandardOutput,
+               unusable_standard_output)
 
 } // namespace

@@ -82,7 +82,7 @@ TEST(DirectoryWalk, PatternMatchesTheWholeExtension) {
   }
 }
 
-TEST(DirectoryWalk, Structure) {
+void structure() {
   const Tree docs = each(TEXT, {"docs/notes.txt", "docs/sub/x.c"});
   const std::string notes = progress("notes.txt", "notes.lo"),
                     sub = walk("sub", progress("x.c", "x.lo"));
@@ -161,8 +161,9 @@ TEST(DirectoryWalk, Structure) {
                   diag("stat", "Invalid argument") +
                       diag("stat", "Invalid argument"))}});
 }
+E2E_SPLIT_TEST(DirectoryWalk, Structure, structure)
 
-TEST(DirectoryWalk, FailuresThatEndTheWalkOrTheRun) {
+void failures_that_end_the_walk_or_the_run() {
   const std::string unable = "Unable to open directory";
   Case unlistable =
       make_case({"-lr", "first", "top", "later"},
@@ -199,6 +200,8 @@ TEST(DirectoryWalk, FailuresThatEndTheWalkOrTheRun) {
        {"an unlistable subdirectory ends the run", unlistable},
        {"a subdirectory that cannot be entered is passed", unenterable}});
 }
+E2E_SPLIT_TEST(DirectoryWalk, FailuresThatEndTheWalkOrTheRun,
+               failures_that_end_the_walk_or_the_run)
 
 // A removed directory lists nothing, not even "." and "..": it cannot be
 // listed, which ends the run; a file operand is simply missing there.
@@ -218,7 +221,7 @@ TEST(DirectoryWalk, RemovedCurrentDirectory) {
   run_all(table);
 }
 
-TEST(DirectoryWalk, LengthOfTheCurrentDirectory) {
+void length_of_the_current_directory() {
   const Tree one = each(TEXT, {"a.txt"}), deep = each(TEXT, {"abc/def/y.txt"});
   const std::string too_long = diag("getcwd", "Not enough memory");
   std::vector<Named> table = {
@@ -242,5 +245,7 @@ TEST(DirectoryWalk, LengthOfTheCurrentDirectory) {
     table[i].c.cwd_length = lengths[i];
   run_all(table);
 }
+E2E_SPLIT_TEST(DirectoryWalk, LengthOfTheCurrentDirectory,
+               length_of_the_current_directory)
 
 } // namespace

@@ -119,7 +119,7 @@ TEST(FileTranslation, TargetOverwrittenAndEmptySource) {
 }
 
 // Each failing operand is followed by z.txt, which is still converted.
-TEST(FileTranslation, FailuresAreReportedAndTheRunGoesOn) {
+void failures_are_reported_and_the_run_goes_on() {
   const std::string in = "Can't open input file.",
                     out = "Can't open output file.";
   struct Row {
@@ -172,5 +172,7 @@ TEST(FileTranslation, FailuresAreReportedAndTheRunGoesOn) {
                   BANNER + progress("z.txt", "z.lo"), row.err));
   }
 }
+E2E_SPLIT_TEST(FileTranslation, FailuresAreReportedAndTheRunGoesOn,
+               failures_are_reported_and_the_run_goes_on)
 
 } // namespace

@@ -327,7 +327,8 @@ struct Outcome {
 // or "" after a failure.
 std::string lay_down(const Case &c, const std::string &base) {
   chmod(base.c_str(), 0755);
-  if (c.cwd_length && c.cwd_length < base.size() + 2 + platform().drive_length) {
+  if (c.cwd_length &&
+      c.cwd_length < base.size() + 2 + platform().drive_length) {
     ADD_FAILURE() << base << " is too long for this case";
     return "";
   }
@@ -340,7 +341,7 @@ std::string lay_down(const Case &c, const std::string &base) {
                       << "': " << std::strerror(errno);
         return "";
       }
-  if (c.unprivileged)
+  if (c.unprivileged && geteuid() == 0)
     for_tree(base, [](const fs::path &p, fs::file_status) {
       lchown(p.c_str(), 65534, 65534);
     });
@@ -352,11 +353,12 @@ std::string lay_down(const Case &c, const std::string &base) {
 
 // The words to start: the program, as the unprivileged user through a copy
 // beside the case that it can reach wherever the build lives, then the
-// case's arguments.  Empty after a failure.
+// case's arguments.  A user other than root is unprivileged already and
+// runs the program itself.  Empty after a failure.
 std::vector<std::string> command_for(const Case &c, const char *program,
                                      const std::string &base) {
   std::vector<std::string> command = {program};
-  if (c.unprivileged) {
+  if (c.unprivileged && geteuid() == 0) {
     command = {"setpriv", "--reuid=65534",  "--regid=65534", "--clear-groups",
                "--",      base + "/program"};
     std::error_code ec;
@@ -425,8 +427,8 @@ void collect(const Case &c, const std::string &base, Outcome *r) {
 void compare(const Case &c, const Outcome &r, const std::string &base,
              const std::string &root) {
   EXPECT_FALSE(r.killed) << "killed after " << c.timeout << " s";
-  int status = WIFEXITED(r.wstatus) ? WEXITSTATUS(r.wstatus)
-                                    : 128 + WTERMSIG(r.wstatus);
+  int status =
+      WIFEXITED(r.wstatus) ? WEXITSTATUS(r.wstatus) : 128 + WTERMSIG(r.wstatus);
   EXPECT_EQ(c.status, status)
       << (WIFSIGNALED(r.wstatus) ? "ended by a signal (128 + its number)"
                                  : "exit status");
@@ -448,11 +450,67 @@ void compare(const Case &c, const Outcome &r, const std::string &base,
 
 } // namespace
 
+namespace {
+
+// What the current test has done so far, so that one test never mixes cases
+// that ran with cases this platform cannot run: a test reported as skipped
+// must have run nothing.
+struct TestRecord {
+  std::string test;
+  size_t ran = 0, unrunnable = 0;
+  bool loader_checked = false, loader_blocked = false, mixed = false;
+};
+
+Rows only_rows = Rows::all; // the part of the current body that runs
+
+TestRecord &record() {
+  static TestRecord r;
+  const auto *info = testing::UnitTest::GetInstance()->current_test_info();
+  std::string test = std::string(info->test_suite_name()) + "." + info->name();
+  if (r.test != test)
+    r = TestRecord{test};
+  return r;
+}
+
+// Skips the current test when the kernel refuses the program's loader, and
+// fails it with one line when the loader cannot start otherwise: then no case
+// of the test can run.
+void check_loader() {
+  std::string broken;
+  if (const char *why = cannot_start(&broken))
+    GTEST_SKIP() << why;
+  if (!broken.empty())
+    FAIL() << "the loader cannot start the program: " << broken;
+}
+
+} // namespace
+
 void run(const Case &c) {
   std::string words = "morvidex";
   for (auto &a : c.args)
     words += " '" + a + "'";
   SCOPED_TRACE(words);
+  if (only_rows != Rows::all &&
+      (wine_cannot_run(c) != nullptr) != (only_rows == Rows::linux_only))
+    return; // the other test of the split runs it
+  TestRecord &rec = record();
+  if (!rec.loader_checked) {
+    rec.loader_checked = true;
+    check_loader();
+    rec.loader_blocked =
+        testing::Test::IsSkipped() || testing::Test::HasFatalFailure();
+  }
+  if (rec.loader_blocked)
+    return;
+  const char *why = cannot_run(c);
+  ++(why ? rec.unrunnable : rec.ran);
+  if (rec.ran > 0 && rec.unrunnable > 0 && !rec.mixed) {
+    rec.mixed = true;
+    ADD_FAILURE() << "this test runs some cases on this platform and skips "
+                     "others: split it with E2E_SPLIT_TEST";
+  }
+  if (why)
+    GTEST_SKIP() << words << ": not run: " << why;
   const char *program = std::getenv("MORVIDEX");
   if (program == nullptr || program[0] != '/')
     FAIL() << "MORVIDEX must hold the absolute path of the program under test";
@@ -472,16 +530,21 @@ void run(const Case &c) {
   const std::string root = lay_down(c, base);
   if (root.empty())
     return;
-  if (const char *why = cannot_run(c, root))
-    // Reported as skipped with its reason, never as passed; the other
-    // cases of the same test still run and still count.
-    GTEST_SKIP() << words << ": not run: " << why;
   std::vector<std::string> command = command_for(c, program, base);
   if (command.empty())
     return;
   Outcome r = start(c, root, base, command);
   collect(c, base, &r);
   compare(c, r, base, root);
+}
+
+void run_only(Rows rows, void (*body)()) {
+  only_rows = rows;
+  body();
+  only_rows = Rows::all;
+  const TestRecord &rec = record();
+  if (rec.ran + rec.unrunnable == 0 && !rec.loader_blocked)
+    ADD_FAILURE() << "no case of this body falls in this part of the split";
 }
 
 void run_all(const std::vector<Named> &table) {

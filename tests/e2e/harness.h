@@ -75,6 +75,16 @@ struct Named {
 void run(const Case &c);
 void run_all(const std::vector<Named> &table);
 
+// Which cases of a test body run: a body whose cases Wine can run only in
+// part is split in two tests (E2E_SPLIT_TEST), so that a test reported as
+// skipped has run nothing.
+enum class Rows { all, wine_runs, linux_only };
+void run_only(Rows rows, void (*body)());
+
+#define E2E_SPLIT_TEST(suite, name, body)                                      \
+  TEST(suite, name) { e2e::run_only(e2e::Rows::wine_runs, body); }             \
+  TEST(suite, name##LinuxOnly) { e2e::run_only(e2e::Rows::linux_only, body); }
+
 extern const std::string BANNER, USAGE, TEXT, LOWER,
     UPPER; // TEXT converted both ways
 std::string

@@ -1,6 +1,7 @@
 #include "platform.h"
 
 #include "harness.h"
+#include "loader.h"
 
 #include <sys/stat.h>
 
@@ -21,9 +22,58 @@ const Platform LINUX = {false, false, "Not a directory", 0, SIZE_MAX};
 // backslash); in a longer one it starts it in C:\windows instead.
 const Platform WINDOWS = {true, true, "No such file or directory", 2, 258};
 
-bool windows() {
-  const char *name = std::getenv("MORVIDEX_PLATFORM");
-  return name != nullptr && std::strcmp(name, "windows") == 0;
+// The Wine loader that runs the program under test, or nullptr for a Linux
+// program.
+const char *wine_loader() {
+  const char *loader = std::getenv("MORVIDEX_WINE_LOADER");
+  return loader != nullptr && *loader ? loader : nullptr;
+}
+
+bool windows() { return wine_loader() != nullptr; }
+
+bool windows_can_hold(const std::string &name) {
+  for (unsigned char ch : name)
+    if (ch < 0x20 || std::strchr("*?\"<>|:\\", ch))
+      return false;
+  return true;
+}
+
+// Whether the link at `path` of the case's tree leads nowhere: its target,
+// taken from the link's own directory, is neither in the tree (a parent of
+// an entry counts) nor, for an absolute target, on this machine.
+bool dangles(const Case &c, const std::string &path, const std::string &to,
+             int depth = 0) {
+  struct stat st;
+  if (depth > 40)
+    return true; // a loop of links leads nowhere, as stat finds
+  if (!to.empty() && to[0] == '/')
+    return stat(to.c_str(), &st) != 0;
+  std::vector<std::string> parts;
+  std::string whole = path.substr(0, path.rfind('/') + 1) + to;
+  for (size_t at = 0; at <= whole.size();) {
+    size_t end = std::min(whole.find('/', at), whole.size());
+    std::string part = whole.substr(at, end - at);
+    if (part == "..") {
+      if (parts.empty())
+        return true; // above the case's tree
+      parts.pop_back();
+    } else if (!part.empty() && part != ".") {
+      parts.push_back(part);
+    }
+    at = end + 1;
+  }
+  std::string target;
+  for (auto &part : parts)
+    target += (target.empty() ? "" : "/") + part;
+  if (target.empty())
+    return false;
+  auto it = c.files.lower_bound(target);
+  if (it == c.files.end())
+    return true;
+  if (it->first == target)
+    return it->second.kind == Kind::symlink &&
+           dangles(c, it->first, it->second.data, depth + 1);
+  return it->first.compare(0, target.size() + 1, target + "/") != 0;
 }
 
 // The command line Wine builds from unix arguments, quoted as the C runtime
@@ -76,19 +126,18 @@ std::vector<std::string> split(const std::string &line) {
 const Platform &platform() { return windows() ? WINDOWS : LINUX; }
 
 bool can_hold(const std::string &name) {
-  for (unsigned char ch : name)
-    if (windows() && (ch < 0x20 || std::strchr("*?\"<>|:\\", ch)))
-      return false;
-  return true;
+  return !windows() || windows_can_hold(name);
 }
 
 std::vector<std::string> received(const std::vector<std::string> &args) {
   return windows() ? split(wine_command_line(args)) : args;
 }
 
-const char *cannot_run(const Case &c, const std::string &root) {
-  if (!windows())
-    return nullptr;
+const char *cannot_run(const Case &c) {
+  return windows() ? wine_cannot_run(c) : nullptr;
+}
+
+const char *wine_cannot_run(const Case &c) {
   if (c.output == Output::terminal)
     return "Wine draws a console of its own, with control sequences of its "
            "own, on a terminal";
@@ -105,17 +154,16 @@ const char *cannot_run(const Case &c, const std::string &root) {
     return "Wine starts the program in C:\\windows instead of so long a "
            "directory";
   for (auto &[path, node] : c.files) {
-    struct stat st;
     if (node.kind == Kind::fifo || node.kind == Kind::socket)
       return "Windows directories hold no FIFOs or sockets; Wine shows them as "
              "plain files";
-    if (!can_hold(path))
+    if (!windows_can_hold(path))
       return "Windows file names cannot hold this name";
     for (unsigned char ch : path)
       if (ch >= 0x80)
         return "Wine keeps names in UTF-8 on the unix side, the program in "
                "its ANSI code page";
-    if (node.kind == Kind::symlink && stat((root + "/" + path).c_str(), &st))
+    if (node.kind == Kind::symlink && dangles(c, path, node.data))
       return "Wine leaves links that lead nowhere out of its listings and "
              "fails to open them with codes of its own";
     if (node.kind == Kind::dir && node.mode >= 0 && (node.mode & 0400) &&
@@ -124,6 +172,14 @@ const char *cannot_run(const Case &c, const std::string &root) {
              "directory that can be listed but not entered";
   }
   return nullptr;
+}
+
+const char *cannot_start(std::string *broken) {
+  static std::string why;
+  static const Loader probed =
+      windows() ? probe_loader(wine_loader(), &why) : Loader::runs;
+  *broken = probed == Loader::broken ? why : "";
+  return probed == Loader::refused ? LOADER_REFUSED : nullptr;
 }
 
 } // namespace e2e

@@ -1,7 +1,7 @@
 // What the end-to-end tests expect differently of the Linux program and of
-// the Windows program run under Wine (MORVIDEX_PLATFORM=windows): every
-// expectation that depends on the platform is stated here, and the tests ask
-// for it.
+// the Windows program run under Wine (MORVIDEX_WINE_LOADER names the loader
+// that the wrapper in $MORVIDEX starts it with): every expectation that
+// depends on the platform is stated here, and the tests ask for it.
 #ifndef MORVIDEX_TESTS_E2E_PLATFORM_H
 #define MORVIDEX_TESTS_E2E_PLATFORM_H
 
@@ -31,9 +31,16 @@ bool can_hold(const std::string &name);
 // The words the program works on when started with `args`.
 std::vector<std::string> received(const std::vector<std::string> &args);
 
-// Why case `c`, laid down under `root`, cannot be met on this platform, or
-// nullptr when it can.
-const char *cannot_run(const Case &c, const std::string &root);
+// Why case `c` cannot be met on this platform, or nullptr when it can.
+const char *cannot_run(const Case &c);
+
+// Why case `c` cannot be met by the Windows program under Wine, whatever
+// the program under test, or nullptr when it can.
+const char *wine_cannot_run(const Case &c);
+
+// Why no case can run here at all (a loader that the kernel refuses), or
+// nullptr; a loader that fails otherwise sets `broken` to one line instead.
+const char *cannot_start(std::string *broken);
 
 } // namespace e2e
 

@@ -86,7 +86,7 @@ TEST(Safety, TargetThatIsTheSourceIsRefused) {
   }
 }
 
-TEST(Safety, FailedWritesRemoveTheTarget) {
+void failed_writes_remove_the_target() {
   const std::string full = diag(WRITE_FAILED, "No space left on device"),
                     big = diag(WRITE_FAILED, "File too large");
   const Tree to_full = {{"a.lo", symlink("/dev/full")}};
@@ -143,6 +143,8 @@ TEST(Safety, FailedWritesRemoveTheTarget) {
   run_all({{"exactly at the size limit", fits},
            {"a symlink to a new target over the size limit", new_behind_link}});
 }
+E2E_SPLIT_TEST(Safety, FailedWritesRemoveTheTarget,
+               failed_writes_remove_the_target)
 
 TEST(Safety, PermissionsAreRespected) {
   const std::string denied = diag(OUT_FAILED, "Permission denied");
@@ -181,7 +183,7 @@ TEST(Safety, PermissionsAreRespected) {
   run(walked);
 }
 
-TEST(Safety, UnusualNamesPassUnchanged) {
+void unusual_names_pass_unchanged() {
   const std::vector<std::pair<std::string, std::string>> names = {
       {"my notes.txt", "my notes.lo"},
       {"it's \"q\".txt", "it's \"q\".lo"},
@@ -202,5 +204,6 @@ TEST(Safety, UnusualNamesPassUnchanged) {
                   BANNER + walk("d", progress(source, target))));
   }
 }
+E2E_SPLIT_TEST(Safety, UnusualNamesPassUnchanged, unusual_names_pass_unchanged)
 
 } // namespace

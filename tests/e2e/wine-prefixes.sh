@@ -1,21 +1,26 @@
 #!/bin/sh
 # Usage: wine-prefixes.sh WINE64 DIR EXE64 [EXE32]
+#        wine-prefixes.sh --remove WINE64 DIR
 # Creates afresh, under DIR, copies of the Windows programs (DIR/x86_64 and
 # DIR/i686) and the Wine prefixes that the wine-morvidex scripts run them in: one
 # for the user running the tests and, when that is root, one for uid 65534,
 # as which the tests run their permission cases.  A prefix that wine64
 # makes runs the 32-bit program too, under the 32-bit loader.
 set -eu
-wine64=$1 dir=$2 exe64=$3 exe32=${4-}
+remove=false
+[ "$1" != --remove ] || { remove=true; shift; }
+wine64=$1 dir=$2 exe64=${3-} exe32=${4-}
 me=$(id -u)
 users=$me
 [ "$me" != 0 ] || users="0 65534"
 
-# Runs a command as user $1, with that user's home and prefix under DIR.
+# Runs a command as user $1, with that user's home, prefix and temporary
+# folder (where the Wine server keeps its socket) under DIR.
 as_user() {
   uid=$1
   shift
-  set -- env HOME="$dir/$uid" WINEPREFIX="$dir/$uid/prefix" WINEDEBUG=-all "$@"
+  set -- env HOME="$dir/$uid" WINEPREFIX="$dir/$uid/prefix" \
+    TMPDIR="$dir/$uid/tmp" WINEDEBUG=-all "$@"
   if [ "$uid" = "$me" ]; then
     "$@"
   else
@@ -23,13 +28,15 @@ as_user() {
   fi
 }
 
-# A server left running from an earlier run would serve a removed prefix.
+# A server left running from an earlier run would serve a removed prefix;
+# with --remove, the servers and the prefixes go and nothing is made.
 for uid in $users; do
   if [ -d "$dir/$uid/prefix" ]; then
     as_user "$uid" "$(dirname "$wine64")/wineserver" -k 2>/dev/null || true
   fi
 done
 rm -rf "$dir"
+! $remove || exit 0
 mkdir -p "$dir"
 chmod 755 "$dir"
 mkdir "$dir/x86_64" "$dir/i686"
@@ -42,7 +49,7 @@ for uid in $users; do
   chown "$uid:$uid" "$dir/$uid"
   # A server that outlives each run of the program by two minutes: one that
   # stops between two runs would drop the connection of the second.
-  as_user "$uid" mkdir "$dir/$uid/prefix"
+  as_user "$uid" mkdir "$dir/$uid/prefix" "$dir/$uid/tmp"
   # Neither it nor the processes wineboot leaves behind may hold on to the
   # output of this script, or the test would wait for them.
   as_user "$uid" "$(dirname "$wine64")/wineserver" -p120 \

@@ -353,6 +353,8 @@ INSTANTIATE_TEST_SUITE_P(Scenario, FaultAddressSpace,
 
 // A 64 KiB file system holds the source but not its conversion as well.
 TEST(FaultDisk, full_file_system_fails_the_copy) {
+  if (geteuid() != 0)
+    GTEST_SKIP() << "needs root (unshare, mount)";
   ASSERT_FALSE(program().empty()) << "MORVIDEX must name the program";
   scratch dir("full");
   const workspace &ws = dir.ws;
@@ -387,6 +389,8 @@ TEST(FaultDisk, full_file_system_fails_the_copy) {
 // lost together with that line.  Emptying the old 8 KiB a.lo then frees
 // space, so the lines after it reach the file at exit.
 TEST(FaultDisk, failed_batch_of_standard_output_takes_its_piece_along) {
+  if (geteuid() != 0)
+    GTEST_SKIP() << "needs root (unshare, mount)";
   ASSERT_FALSE(program().empty()) << "MORVIDEX must name the program";
   scratch dir("stdout");
   const workspace &ws = dir.ws;

@@ -1,18 +1,15 @@
 #!/bin/sh
 # Builds the windows-zip target, unpacks the zip and checks its folder: a
 # stripped 32-bit console program, the manual as plain text and the README
-# and license, each text with CR LF on every line and no backspace.  Given
-# the 32-bit Wine loader and the directory of the test prefixes, it also
-# runs the packed program on a file.
-#   windows_zip.sh CMAKE BUILD_DIR ZIP SOURCE_DIR VERSION [WINE WINE_DIR]
+# and license, each text with CR LF on every line and no backspace.
+# windows_zip_run.sh runs the packed program.
+#   windows_zip.sh CMAKE BUILD_DIR ZIP SOURCE_DIR VERSION
 set -eu
 cmake=$1
 build=$2
 zip=$(cd "$(dirname "$3")" && pwd)/$(basename "$3")
 source=$4
 version=$5
-wine=${6-}
-wine_dir=${7-}
 
 . "$(dirname "$0")/common.sh"
 need file mandoc
@@ -53,23 +50,6 @@ if [ -f "$exe" ]; then
   packed=$(stat -c %s "$exe")
   [ "$packed" -lt "$built" ] ||
     fail "morvidex.exe ($packed bytes) is no smaller than the program built ($built)"
-fi
-
-# The packed program converts a file, in the prefix of the user running it.
-if [ -n "$wine" ] && [ -f "$exe" ]; then
-  mkdir "$tmp/run"
-  printf 'Hello World\nmixed Case 123\r\n' >"$tmp/run/a.txt"
-  uid=$(id -u)
-  if (cd "$tmp/run" && HOME="$wine_dir/$uid" WINEPREFIX="$wine_dir/$uid/prefix" \
-    WINEDEBUG=-all "$wine" "$exe" -u a.txt >stdout 2>stderr); then
-    printf 'HELLO WORLD\r\nMIXED CASE 123\r\n' >"$tmp/want"
-    cmp -s "$tmp/want" "$tmp/run/a.up" ||
-      fail "the packed morvidex.exe under $wine did not write a.up as expected"
-    [ ! -s "$tmp/run/stderr" ] ||
-      fail "the packed morvidex.exe wrote to standard error: $(cat "$tmp/run/stderr")"
-  else
-    fail "the packed morvidex.exe failed under $wine: $(cat "$tmp/run/stderr")"
-  fi
 fi
 
 # Each text: the bytes expected, with LF turned into CR LF.
