@@ -1,20 +1,13 @@
 #include "fault_harness.h"
 
 #include <fcntl.h>
-#include <poll.h>
-#include <signal.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/syscall.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <map>
 #include <sstream>
 
@@ -52,21 +45,6 @@ std::string base_name(const std::string &path) {
   return fs::path(path).filename().native();
 }
 
-bool make_entry(const fs::path &root, const entry &e) {
-  fs::path p = root / e.path;
-  std::error_code ec;
-  fs::create_directories(p.parent_path(), ec);
-  switch (e.kind) {
-  case ENTRY_FILE:
-    return static_cast<bool>(std::ofstream(p, std::ios::binary) << e.data);
-  case ENTRY_HARD_LINK:
-    return link((root / e.data).c_str(), p.c_str()) == 0;
-  case ENTRY_SYMLINK:
-    return symlink(e.data.c_str(), p.c_str()) == 0;
-  }
-  return false;
-}
-
 file_state state_of(const std::string &path) {
   struct stat st;
   if (lstat(path.c_str(), &st) != 0)
@@ -86,47 +64,22 @@ bool same_state(const file_state &a, const file_state &b) {
   return a.kind == b.kind && a.inode == b.inode && a.bytes == b.bytes;
 }
 
-[[noreturn]] void exec_child(const workspace &ws,
-                             const std::vector<std::string> &argv,
-                             long long as_limit) {
-  setpgid(0, 0);
+// In the child: standard input from the null device, standard output and
+// error into files beside the run's directory.
+bool redirect(const std::string &out_path, const std::string &err_path) {
   int in = open("/dev/null", O_RDONLY);
   int flags = O_WRONLY | O_CREAT | O_TRUNC;
-  int out = open((ws.base + "/out").c_str(), flags, 0644);
-  int err = open((ws.base + "/err").c_str(), flags, 0644);
-  if (in < 0 || out < 0 || err < 0 || chdir(ws.root.c_str()) != 0)
-    _exit(126);
+  int out = open(out_path.c_str(), flags, 0644);
+  int err = open(err_path.c_str(), flags, 0644);
+  if (in < 0 || out < 0 || err < 0)
+    return false;
   dup2(in, 0);
   dup2(out, 1);
   dup2(err, 2);
   for (int fd : {in, out, err})
     if (fd > 2)
       close(fd);
-  // No core dumps: a crash is reported from its signal, and writing the
-  // dump would slow every crashing run down.
-  rlimit no_core{0, 0}, limit{rlim_t(as_limit), rlim_t(as_limit)};
-  if (setrlimit(RLIMIT_CORE, &no_core) != 0 ||
-      (as_limit >= 0 && setrlimit(RLIMIT_AS, &limit) != 0))
-    _exit(126);
-  std::vector<char *> words;
-  for (const std::string &w : argv)
-    words.push_back(const_cast<char *>(w.c_str()));
-  words.push_back(nullptr);
-  execvp(words[0], words.data());
-  _exit(127);
-}
-
-// Waits for pid up to `seconds`; false when it is still running then.
-bool wait_exit(pid_t pid, int seconds, int *wstatus) {
-  int pidfd = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
-  if (pidfd >= 0) {
-    pollfd p{pidfd, POLLIN, 0};
-    int ready = poll(&p, 1, seconds * 1000);
-    close(pidfd);
-    if (ready == 0)
-      return false;
-  }
-  return waitpid(pid, wstatus, 0) == pid;
+  return true;
 }
 
 std::vector<std::string> stderr_lines(const std::string &err) {
@@ -244,42 +197,11 @@ const char *error_name(int error) {
   return row != nullptr ? row->name : "?";
 }
 
-std::string program() {
-  const char *p = std::getenv("MORVIDEX");
-  return p != nullptr && p[0] == '/' ? p : "";
-}
-
-std::string slurp(const std::string &path) {
-  std::ostringstream s;
-  s << std::ifstream(path, std::ios::binary).rdbuf();
-  return s.str();
-}
-
-workspace make_workspace(const std::string &name) {
-  const char *tmp = std::getenv("TMPDIR");
-  std::string base = std::string(tmp != nullptr && *tmp ? tmp : "/tmp") +
-                     "/morvidex-fault-" + name + "-XXXXXX";
-  if (mkdtemp(base.data()) == nullptr)
-    return {"", ""};
-  return {base, base + "/w"};
-}
-
-void remove_workspace(const workspace &ws) {
-  std::error_code ec;
-  if (!ws.base.empty())
-    fs::remove_all(ws.base, ec);
-}
-
 bool lay_down(const workspace &ws, const scenario &s) {
   std::error_code ec;
   fs::remove_all(ws.root, ec);
-  if (!fs::create_directories(ws.root, ec))
-    return false;
-  for (int links = 0; links < 2; links++) // links once their files exist
-    for (const entry &e : s.files)
-      if ((e.kind != ENTRY_FILE) == (links == 1) && !make_entry(ws.root, e))
-        return false;
-  return true;
+  return fs::create_directories(ws.root, ec) &&
+         common::lay_down(ws.root, s.files).empty();
 }
 
 std::vector<file_state> snapshot(const workspace &ws, const scenario &s) {
@@ -305,36 +227,20 @@ std::string describe(const file_state &state) {
   return "neither a regular file nor a symbolic link";
 }
 
-pid_t start_in(const workspace &ws, const std::vector<std::string> &argv,
-               long long as_limit) {
-  pid_t pid = fork();
-  if (pid == 0)
-    exec_child(ws, argv, as_limit);
-  return pid;
+pid_t start_in(const workspace &ws, const std::vector<std::string> &argv) {
+  std::string out = ws.base + "/out", err = ws.base + "/err";
+  return common::start(
+      {argv, ws.root, [out, err] { return redirect(out, err); }});
 }
 
 outcome wait_for(const workspace &ws, pid_t pid, int seconds) {
-  outcome o{-1, 0, false, "", ""};
-  int wstatus = 0;
-  if (pid < 0)
-    return o;
-  if (!wait_exit(pid, seconds, &wstatus)) {
-    o.killed = true;
-    kill(-pid, SIGKILL); // the child's own process group
-    waitpid(pid, &wstatus, 0);
-  }
-  if (WIFSIGNALED(wstatus))
-    o.signal = WTERMSIG(wstatus);
-  else
-    o.status = WEXITSTATUS(wstatus);
-  o.out = slurp(ws.base + "/out");
-  o.err = slurp(ws.base + "/err");
-  return o;
+  common::ended e = common::wait_for(pid, seconds);
+  return {e.status, e.signal, e.killed, slurp(ws.base + "/out"),
+          slurp(ws.base + "/err")};
 }
 
-outcome run_in(const workspace &ws, const std::vector<std::string> &argv,
-               long long as_limit) {
-  return wait_for(ws, start_in(ws, argv, as_limit));
+outcome run_in(const workspace &ws, const std::vector<std::string> &argv) {
+  return wait_for(ws, start_in(ws, argv));
 }
 
 std::vector<own_call> own_calls(const std::string &trace) {
@@ -373,18 +279,6 @@ std::vector<own_call> own_calls(const std::string &trace) {
   return calls;
 }
 
-std::string convert_lower(const std::string &source) {
-  std::string r;
-  for (char ch : source.substr(0, source.find('\x1a'))) {
-    if (ch == '\r')
-      continue;
-    if (ch == '\n')
-      r += '\r';
-    r += ch >= 'A' && ch <= 'Z' ? static_cast<char>(ch - 'A' + 'a') : ch;
-  }
-  return r;
-}
-
 std::string progress_line(const conversion &c) {
   return "Translate file '" + base_name(c.source) + "' to file '" +
          base_name(c.target) + "'\r\n";
@@ -417,10 +311,7 @@ checked_run run_checked(const workspace &ws, const scenario &s,
     return r;
   }
   r.before = snapshot(ws, s);
-  std::vector<std::string> argv = launcher;
-  argv.push_back(program());
-  argv.insert(argv.end(), s.args.begin(), s.args.end());
-  r.o = run_in(ws, argv, as_limit);
+  r.o = run_in(ws, common::command(launcher, s.args, {-1, as_limit}));
   r.after = snapshot(ws, s);
   r.broken = broken_promises(s, r.o, r.before, r.after, failed);
   return r;

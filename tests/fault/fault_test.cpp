@@ -57,34 +57,33 @@ std::string mixed_text(std::size_t size) {
 
 const std::string BIG = mixed_text(300 * KIB);
 const conversion BIG_LO = {"big.txt", "big.lo"};
-const entry BIG_TXT = {"big.txt", ENTRY_FILE, BIG};
+const common::Tree BIG_TXT = {{"big.txt", common::file(BIG)}};
 
 const std::vector<scenario> &scenarios() {
   static const std::vector<scenario> table = {
       {"new_target", {"-l", "big.txt"}, {BIG_TXT}, {BIG_LO}, true},
       {"existing_target",
        {"-l", "big.txt"},
-       {BIG_TXT, {"big.lo", ENTRY_FILE, "Old Target\r\n"}},
+       BIG_TXT + common::Tree{{"big.lo", common::file("Old Target\r\n")}},
        {BIG_LO},
        true},
       {"hard_link_target",
        {"-l", "big.txt"},
-       {BIG_TXT, {"big.lo", ENTRY_HARD_LINK, "big.txt"}},
+       BIG_TXT + common::Tree{{"big.lo", common::hardlink("big.txt")}},
        {BIG_LO},
        false},
       {"symlink_target",
        {"-l", "big.txt"},
-       {BIG_TXT, {"big.lo", ENTRY_SYMLINK, "big.txt"}},
+       BIG_TXT + common::Tree{{"big.lo", common::symlink("big.txt")}},
        {BIG_LO},
        false},
       {"tree_walk",
        {"-lr", "d"},
-       {{"d/one.txt", ENTRY_FILE, mixed_text(1000)},
-        {"d/two.txt", ENTRY_FILE,
-         "Ab\r\nC\x1a"
-         "DEF\r\n"},
-        {"d/sub/three.txt", ENTRY_FILE, mixed_text(150 * KIB)},
-        {"d/sub/four.txt", ENTRY_FILE, ""}},
+       {{"d/one.txt", common::file(mixed_text(1000))},
+        {"d/two.txt", common::file("Ab\r\nC\x1a"
+                                   "DEF\r\n")},
+        {"d/sub/three.txt", common::file(mixed_text(150 * KIB))},
+        {"d/sub/four.txt", common::file("")}},
        {{"d/one.txt", "d/one.lo"},
         {"d/two.txt", "d/two.lo"},
         {"d/sub/three.txt", "d/sub/three.lo"},
@@ -96,9 +95,10 @@ const std::vector<scenario> &scenarios() {
 
 // A workspace removed when the test leaves it, also on a fatal failure.
 struct scratch {
+  common::scratch dir;
   workspace ws;
-  explicit scratch(const std::string &name) : ws(make_workspace(name)) {}
-  ~scratch() { remove_workspace(ws); }
+  explicit scratch(const std::string &name)
+      : dir("fault-" + name), ws{dir.base, dir.base + "/w"} {}
 };
 
 std::string scenario_name(const testing::TestParamInfo<std::size_t> &info) {
@@ -270,19 +270,11 @@ long long least_limit(long long lo, long long hi,
 // that the dynamic loader fails, which is not the program's doing.
 bool reaches_main(const workspace &ws, const scenario &s, long long limit) {
   std::string trace = ws.base + "/trace";
-  std::vector<std::string> argv = {"strace",
-                                   "-o",
-                                   trace,
-                                   "-e",
-                                   "trace=execve,fcntl",
-                                   "prlimit",
-                                   "--as=" + std::to_string(limit),
-                                   "--",
-                                   program()};
-  argv.insert(argv.end(), s.args.begin(), s.args.end());
   if (!lay_down(ws, s))
     return false;
-  run_in(ws, argv);
+  run_in(ws, common::command({"strace", "-o", trace, "-e", "trace=execve,fcntl",
+                              "prlimit", "--as=" + std::to_string(limit), "--"},
+                             s.args));
   std::string text = slurp(trace);
   std::size_t exec = text.find("execve(\"" + program() + "\"");
   return exec != std::string::npos &&
@@ -369,7 +361,8 @@ TEST(FaultDisk, full_file_system_fails_the_copy) {
       "\"$0\" -l big.txt; status=$?\n"
       "stat -c '%F %i' big.txt >../after; cp big.txt ../source-after\n"
       "ls -A >../listing; exit $status";
-  outcome o = run_in(ws, {"unshare", "-m", "sh", "-c", script, program()});
+  outcome o =
+      run_in(ws, common::command({"unshare", "-m", "sh", "-c", script}, {}));
   std::string before = slurp(ws.base + "/before");
   ASSERT_FALSE(before.empty()) << "no tmpfs could be mounted: " << o.err;
   EXPECT_EQ(0, o.signal);
@@ -413,7 +406,8 @@ TEST(FaultDisk, failed_batch_of_standard_output_takes_its_piece_along) {
       sources +
       " a.txt z.txt >out 2>../stderr; status=$?\n"
       "cp out ../stdout; ls -A | sort >../listing; exit $status";
-  outcome o = run_in(ws, {"unshare", "-m", "sh", "-c", script, program()});
+  outcome o =
+      run_in(ws, common::command({"unshare", "-m", "sh", "-c", script}, {}));
   ASSERT_TRUE(std::filesystem::exists(ws.base + "/filled"))
       << "no full tmpfs could be made: " << o.err;
   EXPECT_EQ(0, o.signal);
@@ -464,20 +458,20 @@ bool wait_until_held(pid_t strace_pid, const std::string &name) {
 struct race_row {
   const char *name;
   bool target_exists; // big.lo holds an old target before the run
-  entry_kind link;    // what replaces big.lo while its open is held
+  common::Kind link;  // what replaces big.lo while its open is held
 };
 
 const race_row RACE_TABLE[] = {
-    {"hard link replaces the old target", true, ENTRY_HARD_LINK},
-    {"symlink replaces the old target", true, ENTRY_SYMLINK},
-    {"hard link appears as the new target", false, ENTRY_HARD_LINK},
-    {"symlink appears as the new target", false, ENTRY_SYMLINK},
+    {"hard link replaces the old target", true, common::Kind::hardlink},
+    {"symlink replaces the old target", true, common::Kind::symlink},
+    {"hard link appears as the new target", false, common::Kind::hardlink},
+    {"symlink appears as the new target", false, common::Kind::symlink},
 };
 
 // The link is made beside big.lo and renamed over it, in one step.
-bool put_link(const workspace &ws, entry_kind link) {
+bool put_link(const workspace &ws, common::Kind link) {
   std::string made = ws.root + "/big.lo.new";
-  bool ok = link == ENTRY_HARD_LINK
+  bool ok = link == common::Kind::hardlink
                 ? ::link((ws.root + "/big.txt").c_str(), made.c_str()) == 0
                 : symlink("big.txt", made.c_str()) == 0;
   return ok && rename(made.c_str(), (ws.root + "/big.lo").c_str()) == 0;
@@ -501,7 +495,7 @@ void run_race(const race_row &row) {
   SCOPED_TRACE(row.name);
   scenario s = {"race", {"-l", "big.txt"}, {BIG_TXT}, {BIG_LO}, true};
   if (row.target_exists)
-    s.files.push_back({"big.lo", ENTRY_FILE, "Old Target\r\n"});
+    s.files["big.lo"] = common::file("Old Target\r\n");
   scratch dir("race");
   const workspace &ws = dir.ws;
   ASSERT_FALSE(ws.base.empty()) << "mkdtemp failed";
@@ -513,10 +507,12 @@ void run_race(const race_row &row) {
   ASSERT_TRUE(lay_down(ws, s));
   std::vector<file_state> before = snapshot(ws, s);
   pid_t pid = start_in(
-      ws, {"strace", "-f", "-o", "/dev/null", "-e", "trace=openat", "-e",
+      ws,
+      common::command(
+          {"strace", "-f", "-o", "/dev/null", "-e", "trace=openat", "-e",
            "inject=openat:delay_enter=" + std::string(RACE_DELAY_MICROSECONDS) +
-               ":when=" + std::to_string(when),
-           program(), "-l", "big.txt"});
+               ":when=" + std::to_string(when)},
+          s.args));
   bool held = wait_until_held(pid, "big.lo");
   bool linked = held && put_link(ws, row.link);
   outcome o = wait_for(ws, pid);
