@@ -43,8 +43,6 @@ void finish(const char *path, const char *name, text_stream *source,
             text_stream *target) {
   bool read_failed = ferror(source) != 0;
   bool write_failed = ferror(target) != 0;
-  if (target->count > 0 && write_out(target) != 0)
-    write_failed = true;
   int code = read_failed ? source->code : target->code;
   bool regular = target->regular;
   int close_code = 0;

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <filesystem>
 #include <map>
+#include <set>
 #include <sstream>
 
 namespace fault {
@@ -20,6 +21,7 @@ namespace {
 const char OWN_CALLS_MARKER[] = "fcntl(0, F_GETFD)";
 
 const char LABEL_WRITE_OUTPUT[] = "Can't write output file.";
+const char LABEL_OPEN_DIR[] = "Unable to open directory";
 
 struct error_row {
   int error;
@@ -156,7 +158,8 @@ void check_targets(const scenario &s, const outcome &o,
                       " diagnostic line(s):" + changed_names);
 }
 
-// In a run that converts, a failed write or close of a target is reported
+// A listing whose first entries cannot be fetched cannot be opened.  In a
+// run that converts, a failed write or close of a target is reported
 // with its reason, and the incomplete target is removed; a failed close of
 // a source, after all of it was read, changes nothing: the conversion is
 // done and shown.
@@ -166,6 +169,15 @@ void check_failed_call(const scenario &s, const outcome &o,
                        std::vector<std::string> *broken) {
   const error_row *row = error_row_of(failed.error);
   const std::string &file = failed.call.file;
+  // The first entries are fetched as the listing opens: failing to fetch
+  // them fails the open, which ends the run.
+  if (failed.call.first_batch && row != nullptr) {
+    std::string want = diagnostic(LABEL_OPEN_DIR, row->reason);
+    if (o.err.find(want) == std::string::npos || o.status != 1)
+      broken->push_back("no diagnostic '" + want.substr(0, want.size() - 2) +
+                        "' and status 1 for the failed first listing");
+    return;
+  }
   if ((failed.call.name != "write" && failed.call.name != "close") ||
       file.empty() || failed.error == EINTR || row == nullptr || !s.converts)
     return;
@@ -247,6 +259,7 @@ std::vector<own_call> own_calls(const std::string &trace) {
   std::vector<own_call> calls;
   std::map<std::string, int> counts;
   std::map<int, std::string> opened; // descriptor -> name it was opened as
+  std::set<int> listed;              // descriptors read by getdents64
   std::istringstream in(trace);
   bool own = false;
   for (std::string line; std::getline(in, line);) {
@@ -258,8 +271,12 @@ std::vector<own_call> own_calls(const std::string &trace) {
     if (paren == std::string::npos || line[0] == '<' || line[0] == '+' ||
         line[0] == '-')
       continue;
-    own_call c{line.substr(0, paren), ++counts[line.substr(0, paren)], "", "",
-               -1};
+    own_call c{line.substr(0, paren),
+               ++counts[line.substr(0, paren)],
+               "",
+               "",
+               -1,
+               false};
     own = own || line.rfind(OWN_CALLS_MARKER, 0) == 0;
     int fd = std::atoi(line.c_str() + paren + 1);
     std::size_t result = line.rfind(" = ");
@@ -268,7 +285,10 @@ std::vector<own_call> own_calls(const std::string &trace) {
       c.path = line.substr(q + 1, line.find('"', q + 1) - q - 1);
       if (result != std::string::npos && line[result + 3] != '-')
         opened[c.result = std::atoi(line.c_str() + result + 3)] = c.path;
+      listed.erase(c.result);
     }
+    if (c.name == "getdents64")
+      c.first_batch = listed.insert(fd).second;
     if ((c.name == "write" || c.name == "close") && opened.count(fd) != 0)
       c.file = opened[fd];
     if (c.name == "close")

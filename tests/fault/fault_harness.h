@@ -58,6 +58,7 @@ struct own_call {
                     // opened as, empty for an inherited descriptor
   std::string path; // an openat's path
   int result;       // an openat's descriptor, -1 when it failed
+  bool first_batch; // a getdents64 that fetches a listing's first entries
 };
 
 // A call failed on purpose, and the errno it failed with.
