@@ -24,4 +24,19 @@ std::string converted(const std::string &raw, bool upper) {
   return out;
 }
 
+std::string crlf(const std::string &s) {
+  std::string r;
+  for (char ch : s)
+    r += ch == '\n' ? "\r\n" : std::string(1, ch);
+  return r;
+}
+
+std::string progress(const std::string &from, const std::string &to) {
+  return crlf("Translate file '" + from + "' to file '" + to + "'\n");
+}
+
+std::string diag(const std::string &label, const std::string &text) {
+  return label + ": " + text + "\r\n";
+}
+
 } // namespace common

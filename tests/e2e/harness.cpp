@@ -22,8 +22,6 @@
 namespace e2e {
 namespace fs = std::filesystem;
 
-const std::string BANNER = "morvidex 1.0 - converts the letters of text files "
-                           "to lower or upper case\r\n";
 const std::string USAGE =
     "usage:\r\n"
     "    morvidex -{l|u}[f] filename - translate file(s)\r\n"
@@ -183,15 +181,6 @@ Case make_case(std::vector<std::string> args, Tree files, Tree made,
               std::move(out_alt)};
 }
 
-std::string crlf(const std::string &s) {
-  std::string r;
-  for (char ch : s)
-    r += ch == '\n' ? "\r\n" : std::string(1, ch);
-  return r;
-}
-std::string progress(const std::string &from, const std::string &to) {
-  return crlf("Translate file '" + from + "' to file '" + to + "'\n");
-}
 std::string opening(const std::string &dir) {
   return crlf("+ translate files in directory: '" + dir + "' +\n");
 }
@@ -200,9 +189,6 @@ std::string closing(const std::string &dir) {
 }
 std::string walk(const std::string &dir, const std::string &lines) {
   return opening(dir) + lines + closing(dir);
-}
-std::string diag(const std::string &label, const std::string &text) {
-  return label + ": " + text + "\r\n";
 }
 
 namespace {

@@ -79,16 +79,16 @@ void run_only(Rows rows, void (*body)());
   TEST(suite, name) { e2e::run_only(e2e::Rows::wine_runs, body); }             \
   TEST(suite, name##LinuxOnly) { e2e::run_only(e2e::Rows::linux_only, body); }
 
-extern const std::string BANNER, USAGE, TEXT, LOWER,
+using common::BANNER;
+using common::crlf;
+using common::diag;
+using common::progress;
+extern const std::string USAGE, TEXT, LOWER,
     UPPER; // TEXT converted both ways
-std::string
-crlf(const std::string &s); // every LF as CR LF, as the program writes lines
-std::string progress(const std::string &from, const std::string &to);
 std::string opening(const std::string &dir);
 std::string closing(const std::string &dir);
 std::string walk(const std::string &dir,
                  const std::string &lines); // opening, lines, closing
-std::string diag(const std::string &label, const std::string &text);
 
 // A whole source as the program must convert it: data ends at the first 0x1A,
 // CR dropped, LF written as CR LF, only A-Z (or a-z) change case.

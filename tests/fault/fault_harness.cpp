@@ -172,7 +172,7 @@ void check_failed_call(const scenario &s, const outcome &o,
   // The first entries are fetched as the listing opens: failing to fetch
   // them fails the open, which ends the run.
   if (failed.call.first_batch && row != nullptr) {
-    std::string want = diagnostic(LABEL_OPEN_DIR, row->reason);
+    std::string want = common::diag(LABEL_OPEN_DIR, row->reason);
     if (o.err.find(want) == std::string::npos || o.status != 1)
       broken->push_back("no diagnostic '" + want.substr(0, want.size() - 2) +
                         "' and status 1 for the failed first listing");
@@ -190,7 +190,7 @@ void check_failed_call(const scenario &s, const outcome &o,
                         "' changed the run: stderr '" + o.err + "'");
     if (base_name(c.target) != file)
       continue;
-    std::string want = diagnostic(LABEL_WRITE_OUTPUT, row->reason);
+    std::string want = common::diag(LABEL_WRITE_OUTPUT, row->reason);
     if (o.err.find(want) == std::string::npos)
       broken->push_back("no diagnostic '" + want.substr(0, want.size() - 2) +
                         "' for the failed " + failed.call.name + " of '" +
@@ -300,12 +300,7 @@ std::vector<own_call> own_calls(const std::string &trace) {
 }
 
 std::string progress_line(const conversion &c) {
-  return "Translate file '" + base_name(c.source) + "' to file '" +
-         base_name(c.target) + "'\r\n";
-}
-
-std::string diagnostic(const std::string &label, const std::string &reason) {
-  return label + ": " + reason + "\r\n";
+  return common::progress(base_name(c.source), base_name(c.target));
 }
 
 std::vector<std::string> broken_promises(const scenario &s, const outcome &o,

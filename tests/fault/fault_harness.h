@@ -100,7 +100,7 @@ inline std::string convert_lower(const std::string &source) {
   return common::converted(source, false);
 }
 std::string progress_line(const conversion &c);
-std::string diagnostic(const std::string &label, const std::string &reason);
+using common::diag;
 
 // Every promise the run broke, each as one sentence; `failed` names the
 // injected fault, if any, for the checks that depend on it.

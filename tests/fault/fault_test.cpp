@@ -24,8 +24,7 @@ using namespace fault;
 
 namespace {
 
-const char BANNER[] = "morvidex 1.0 - converts the letters of text files to "
-                      "lower or upper case\r\n";
+using common::BANNER;
 const char LABEL_OPEN_OUTPUT[] = "Can't open output file.";
 const char LABEL_WRITE_OUTPUT[] = "Can't write output file.";
 
@@ -123,8 +122,7 @@ void expect_plain(const scenario &s, const checked_run &r) {
     EXPECT_NE(std::string::npos, r.o.out.find(progress_line(s.conversions[i])))
         << r.o.out;
   }
-  EXPECT_EQ(s.converts ? ""
-                       : diagnostic(LABEL_OPEN_OUTPUT, "File already exists"),
+  EXPECT_EQ(s.converts ? "" : diag(LABEL_OPEN_OUTPUT, "File already exists"),
             r.o.err);
 }
 
@@ -368,7 +366,7 @@ TEST(FaultDisk, full_file_system_fails_the_copy) {
   EXPECT_EQ(0, o.signal);
   EXPECT_EQ(0, o.status);
   EXPECT_EQ(BANNER, o.out) << "only the banner, no progress line";
-  EXPECT_EQ(diagnostic(LABEL_WRITE_OUTPUT, "No space left on device"), o.err);
+  EXPECT_EQ(diag(LABEL_WRITE_OUTPUT, "No space left on device"), o.err);
   EXPECT_EQ("big.txt\n", slurp(ws.base + "/listing")) << "a target is left";
   EXPECT_EQ(0u, before.rfind("regular file ", 0)) << before;
   EXPECT_EQ(before, slurp(ws.base + "/after")) << "the source was replaced";
@@ -488,7 +486,7 @@ void expect_refused(const file_state &source_before,
   EXPECT_EQ(0, o.signal);
   EXPECT_EQ(0, o.status);
   EXPECT_EQ(BANNER, o.out) << "only the banner, no progress line";
-  EXPECT_EQ(diagnostic(LABEL_OPEN_OUTPUT, "File already exists"), o.err);
+  EXPECT_EQ(diag(LABEL_OPEN_OUTPUT, "File already exists"), o.err);
 }
 
 void run_race(const race_row &row) {
