@@ -50,11 +50,11 @@ std::string base_name(const std::string &path) {
 file_state state_of(const std::string &path) {
   struct stat st;
   if (lstat(path.c_str(), &st) != 0)
-    return {STATE_MISSING, 0, ""};
-  file_state state{STATE_OTHER, st.st_ino, ""};
+    return {STATE_MISSING, 0, "", ""};
+  file_state state{STATE_OTHER, st.st_ino, "", slurp(path)};
   if (S_ISREG(st.st_mode)) {
     state.kind = STATE_REGULAR;
-    state.bytes = slurp(path);
+    state.bytes = state.data;
   } else if (S_ISLNK(st.st_mode)) {
     state.kind = STATE_SYMLINK;
     state.bytes = fs::read_symlink(path).native();
@@ -63,7 +63,8 @@ file_state state_of(const std::string &path) {
 }
 
 bool same_state(const file_state &a, const file_state &b) {
-  return a.kind == b.kind && a.inode == b.inode && a.bytes == b.bytes;
+  return a.kind == b.kind && a.inode == b.inode && a.bytes == b.bytes &&
+         a.data == b.data;
 }
 
 // In the child: standard input from the null device, standard output and
@@ -138,8 +139,8 @@ void check_targets(const scenario &s, const outcome &o,
   for (std::size_t i = 0; i < n; i++) {
     const conversion &c = s.conversions[i];
     const file_state &target = after[n + i];
-    bool exact = target.kind == STATE_REGULAR &&
-                 target.bytes == convert_lower(before[i].bytes);
+    bool exact = target.kind != STATE_MISSING &&
+                 target.data == convert_lower(before[i].bytes);
     if (o.out.find(progress_line(c)) != std::string::npos && !exact)
       broken->push_back("progress line for '" + c.target +
                         "', which is not the converted source but " +
@@ -164,6 +165,7 @@ void check_targets(const scenario &s, const outcome &o,
 // a source, after all of it was read, changes nothing: the conversion is
 // done and shown.
 void check_failed_call(const scenario &s, const outcome &o,
+                       const std::vector<file_state> &before,
                        const std::vector<file_state> &after,
                        const injection &failed,
                        std::vector<std::string> *broken) {
@@ -195,10 +197,17 @@ void check_failed_call(const scenario &s, const outcome &o,
       broken->push_back("no diagnostic '" + want.substr(0, want.size() - 2) +
                         "' for the failed " + failed.call.name + " of '" +
                         file + "'");
-    if (after[n + i].kind != STATE_MISSING)
-      broken->push_back("the target '" + c.target + "' of the failed " +
-                        failed.call.name +
-                        " is left: " + describe(after[n + i]));
+    // A target reached through a symbolic link keeps the link, its file
+    // emptied; any other loses its name.
+    const file_state &was = before[n + i], &now = after[n + i];
+    bool discarded = was.kind == STATE_SYMLINK
+                         ? now.kind == STATE_SYMLINK &&
+                               now.bytes == was.bytes && now.data.empty()
+                         : now.kind == STATE_MISSING;
+    if (!discarded)
+      broken->push_back("what the failed " + failed.call.name + " of '" +
+                        c.target +
+                        "' wrote is not discarded: " + describe(now));
   }
 }
 
@@ -232,7 +241,8 @@ std::string describe(const file_state &state) {
   case STATE_REGULAR:
     return "a regular file of " + std::to_string(state.bytes.size()) + " bytes";
   case STATE_SYMLINK:
-    return "a symbolic link to '" + state.bytes + "'";
+    return "a symbolic link to '" + state.bytes + "' (" +
+           std::to_string(state.data.size()) + " bytes through it)";
   case STATE_OTHER:
     break;
   }
@@ -312,7 +322,7 @@ std::vector<std::string> broken_promises(const scenario &s, const outcome &o,
   check_sources(s, o, before, after, &broken);
   check_targets(s, o, before, after, &broken);
   if (failed != nullptr)
-    check_failed_call(s, o, after, *failed, &broken);
+    check_failed_call(s, o, before, after, *failed, &broken);
   return broken;
 }
 

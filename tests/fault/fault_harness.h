@@ -40,6 +40,7 @@ struct file_state {
   state_kind kind;
   unsigned long long inode;
   std::string bytes; // a regular file's content, a symbolic link's target
+  std::string data;  // what reading the name gives, through a link too
 };
 
 struct outcome {

@@ -76,6 +76,12 @@ const std::vector<scenario> &scenarios() {
        BIG_TXT + common::Tree{{"big.lo", common::symlink("big.txt")}},
        {BIG_LO},
        false},
+      {"linked_target",
+       {"-l", "big.txt"},
+       BIG_TXT + common::Tree{{"keep/real.dat", common::file("Old\r\n")},
+                              {"big.lo", common::symlink("keep/real.dat")}},
+       {BIG_LO},
+       true},
       {"tree_walk",
        {"-lr", "d"},
        {{"d/one.txt", common::file(mixed_text(1000))},
@@ -117,7 +123,7 @@ void expect_plain(const scenario &s, const checked_run &r) {
   EXPECT_TRUE(r.broken.empty()) << "without faults:" << joined(r.broken);
   std::size_t n = s.conversions.size();
   for (std::size_t i = 0; i < n && s.converts; i++) {
-    EXPECT_EQ(convert_lower(r.before[i].bytes), r.after[n + i].bytes)
+    EXPECT_EQ(convert_lower(r.before[i].bytes), r.after[n + i].data)
         << s.conversions[i].target;
     EXPECT_NE(std::string::npos, r.o.out.find(progress_line(s.conversions[i])))
         << r.o.out;
@@ -242,7 +248,7 @@ TEST(FaultDescriptors, closed_standard_descriptors_never_go_to_files) {
     EXPECT_TRUE(run.broken.empty()) << joined(run.broken);
     std::size_t n = s.conversions.size();
     for (std::size_t i = 0; i < n; i++)
-      EXPECT_EQ(convert_lower(run.before[i].bytes), run.after[n + i].bytes)
+      EXPECT_EQ(convert_lower(run.before[i].bytes), run.after[n + i].data)
           << s.conversions[i].target;
     std::vector<own_call> calls = own_calls(slurp(trace));
     EXPECT_FALSE(calls.empty()) << "no call from fcntl(0, F_GETFD) on";
@@ -285,7 +291,8 @@ bool same_result(const checked_run &a, const checked_run &b) {
               a.o.out == b.o.out && a.o.err == b.o.err && n == b.after.size();
   for (std::size_t i = 0; same && i < n; i++)
     same = a.after[i].kind == b.after[i].kind &&
-           a.after[i].bytes == b.after[i].bytes;
+           a.after[i].bytes == b.after[i].bytes &&
+           a.after[i].data == b.after[i].data;
   return same;
 }
 
