@@ -2,6 +2,7 @@
 // writing each converted file beside its source.
 #include "cli/command_line.h"
 #include "cli/dispatch.h"
+#include "cli/version.h"
 #include "report/console.h"
 #include "report/diagnostics.h"
 #include "report/exit.h"
@@ -9,8 +10,9 @@
 
 namespace {
 
-const char BANNER[] = "morvidex 1.0 - converts the letters of text files to "
-                      "lower or upper case\n";
+const char BANNER[] =
+    "morvidex " MORVIDEX_VERSION " - converts the letters of text files to "
+    "lower or upper case\n";
 
 const char USAGE[] =
     "usage:\n"

@@ -1,7 +1,7 @@
 #!/bin/sh
 # Installs the build into a staging directory under a prefix of its own and
-# checks that exactly the program, the manual page, the README and the
-# license arrive, unchanged, with the usual modes.
+# checks that exactly the program, its bash completion, the manual page,
+# the README and the license arrive, unchanged, with the usual modes.
 #   install.sh CMAKE BUILD_DIR SOURCE_DIR
 set -eu
 cmake=$1
@@ -16,6 +16,7 @@ root="$tmp/stage$prefix"
 (cd "$root" && find . -type f | sed 's|^\./||' | sort) >"$tmp/found"
 sort >"$tmp/wanted" <<'LIST'
 bin/morvidex
+share/bash-completion/completions/morvidex
 share/doc/morvidex/LICENSE
 share/doc/morvidex/README.md
 share/man/man1/morvidex.1
@@ -35,6 +36,7 @@ while IFS='|' read -r path mode original; do
   fi
 done <<'TABLE'
 bin/morvidex|755|
+share/bash-completion/completions/morvidex|644|completion/morvidex.bash
 share/man/man1/morvidex.1|644|doc/morvidex.1
 share/doc/morvidex/README.md|644|README.md
 share/doc/morvidex/LICENSE|644|doc/LICENSE
