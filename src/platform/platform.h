@@ -98,6 +98,16 @@ int platform_status(const char *name, file_status *status);
 // Removes the file called name.
 int platform_remove(const char *name);
 
+// Whether name leads straight, not through a symbolic link, to the file
+// open as h (to a regular file when h is NO_HANDLE) and that file has no
+// other name: only then may removing the name stand for discarding the
+// file.  False when that cannot be told.
+bool platform_is_sole_name(const char *name, file_handle h);
+
+// Empties the file open as h, leaving every name that leads to it; with h
+// NO_HANDLE, the regular file that name leads to, opened for the purpose.
+int platform_empty(const char *name, file_handle h);
+
 // Opens a listing of dir; an empty name lists the current directory.
 int platform_opendir(const char *dir, platform_dir **listing);
 

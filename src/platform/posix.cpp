@@ -14,6 +14,7 @@ namespace morvidex {
 
 struct platform_dir {
   DIR *dir;
+  struct dirent *pending; // the entry the open fetched, not returned yet
 };
 
 const error_codes PLATFORM_ERROR_CODES = CODES_ERRNO;
@@ -175,6 +176,31 @@ int platform_status(const char *name, file_status *status) {
 
 int platform_remove(const char *name) { return unlink(name) == -1 ? errno : 0; }
 
+bool platform_is_sole_name(const char *name, file_handle h) {
+  struct stat by_name, opened;
+  if (lstat(name, &by_name) == -1 || !S_ISREG(by_name.st_mode) ||
+      by_name.st_nlink != 1)
+    return false;
+  if (h == NO_HANDLE)
+    return true;
+  return fstat(static_cast<int>(h), &opened) == 0 &&
+         opened.st_dev == by_name.st_dev && opened.st_ino == by_name.st_ino;
+}
+
+int platform_empty(const char *name, file_handle h) {
+  if (h != NO_HANDLE)
+    return ftruncate(static_cast<int>(h), 0) == -1 ? errno : 0;
+  int fd = open(name, O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd == -1)
+    return errno;
+  struct stat st;
+  int code = fstat(fd, &st) == -1 ? errno : 0;
+  if (code == 0 && S_ISREG(st.st_mode) && ftruncate(fd, 0) == -1)
+    code = errno;
+  close(fd);
+  return code;
+}
+
 int platform_opendir(const char *dir, platform_dir **listing) {
   DIR *d = opendir(*dir == '\0' ? "." : dir);
   if (d == nullptr)
@@ -184,13 +210,25 @@ int platform_opendir(const char *dir, platform_dir **listing) {
     closedir(d);
     return ENOMEM;
   }
+  // The first entry is fetched now: a directory that lists nothing at all,
+  // not even "." and "..", has been removed, and is reported as missing.
+  errno = 0;
   (*listing)->dir = d;
+  (*listing)->pending = readdir(d);
+  if ((*listing)->pending == nullptr) {
+    int code = errno != 0 ? errno : ENOENT;
+    platform_closedir(*listing);
+    return code;
+  }
   return 0;
 }
 
 const char *platform_readdir(platform_dir *listing, file_kind *hint,
                              bool *is_link) {
-  struct dirent *entry = readdir(listing->dir);
+  struct dirent *entry = listing->pending;
+  listing->pending = nullptr;
+  if (entry == nullptr)
+    entry = readdir(listing->dir);
   if (entry == nullptr)
     return nullptr;
   *is_link = entry->d_type == DT_LNK;

@@ -19,9 +19,26 @@ const char LABEL_READ_INPUT[] = "Can't read input file.";
 const char LABEL_WRITE_OUTPUT[] = "Can't write output file.";
 const char PROGRESS_LINE[] = "Translate file '%s' to file '%s'\n";
 
+// Discards what a failed copy wrote into a regular file.  Removing the
+// name discards it only when the name leads straight to that file and is
+// its one name; otherwise the file is emptied and every name is left, so
+// that no link of the user's is lost and no partial text stays behind it.
+// With the handle already closed, the name is all there is to go by.
+void discard(const char *name, file_handle h) {
+  if (platform_is_sole_name(name, h)) {
+    if (h != NO_HANDLE)
+      platform_close(h);
+    platform_remove(name);
+    return;
+  }
+  platform_empty(name, h);
+  if (h != NO_HANDLE)
+    platform_close(h);
+}
+
 // Closes both streams.  A copy that did not complete is never reported as
-// done: its target is removed (unless it is a device) and the failure is
-// reported instead of the progress line.
+// done: what it wrote into a regular file is discarded (a device is left
+// alone) and the failure is reported instead of the progress line.
 void finish(const char *path, const char *name, text_stream *source,
             text_stream *target) {
   bool read_failed = ferror(source) != 0;
@@ -29,14 +46,18 @@ void finish(const char *path, const char *name, text_stream *source,
   int code = read_failed ? source->code : target->code;
   bool regular = target->regular;
   int close_code = 0;
+  if ((read_failed || write_failed) && regular) {
+    discard(name, target->handle);
+    target->handle = NO_HANDLE;
+  }
   if (fclose(target, &close_code) != 0 && !read_failed && !write_failed) {
     write_failed = true;
     code = close_code;
+    if (regular)
+      discard(name, NO_HANDLE);
   }
   fclose(source, &close_code);
   if (read_failed || write_failed) {
-    if (regular)
-      platform_remove(name);
     report_failure(read_failed ? LABEL_READ_INPUT : LABEL_WRITE_OUTPUT, code);
     return;
   }
