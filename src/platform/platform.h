@@ -122,6 +122,18 @@ int platform_remove(const char *name, file_handle dir = NO_HANDLE);
 // what it is; refused where the platform cannot look names up that way.
 int platform_open_directory(const char *name, file_handle *h, file_id *id);
 
+// Whether name leads straight, not through a symbolic link, to the file
+// open as h (to a regular file when h is NO_HANDLE) and that file has no
+// other name: only then may removing the name stand for discarding the
+// file.  False when that cannot be told.
+bool platform_is_sole_name(const char *name, file_handle h,
+                           file_handle dir = NO_HANDLE);
+
+// Empties the file open as h, leaving every name that leads to it; with h
+// NO_HANDLE, the regular file that name leads to, opened for the purpose.
+int platform_empty(const char *name, file_handle h,
+                   file_handle dir = NO_HANDLE);
+
 // Opens a listing of dir; an empty name lists the current directory.  A
 // directory that lists no entry at all (it has been removed) is missing.
 int platform_opendir(const char *dir, platform_dir **listing);

@@ -368,6 +368,31 @@ int platform_open_directory(const char *name, file_handle *h, file_id *id) {
   return 0;
 }
 
+bool platform_is_sole_name(const char *name, file_handle h, file_handle dir) {
+  struct stat by_name, opened;
+  if (fstatat(at(dir), name, &by_name, AT_SYMLINK_NOFOLLOW) == -1 ||
+      !S_ISREG(by_name.st_mode) || by_name.st_nlink != 1)
+    return false;
+  if (h == NO_HANDLE)
+    return true;
+  return fstat(static_cast<int>(h), &opened) == 0 &&
+         opened.st_dev == by_name.st_dev && opened.st_ino == by_name.st_ino;
+}
+
+int platform_empty(const char *name, file_handle h, file_handle dir) {
+  if (h != NO_HANDLE)
+    return ftruncate(static_cast<int>(h), 0) == -1 ? errno : 0;
+  int fd = openat(at(dir), name, O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd == -1)
+    return errno;
+  struct stat st;
+  int code = fstat(fd, &st) == -1 ? errno : 0;
+  if (code == 0 && S_ISREG(st.st_mode) && ftruncate(fd, 0) == -1)
+    code = errno;
+  close(fd);
+  return code;
+}
+
 int platform_opendir(const char *dir, platform_dir **listing) {
   int fd = open(*dir == '\0' ? "." : dir,
                 O_RDONLY | O_NONBLOCK | O_DIRECTORY | O_CLOEXEC);

@@ -251,6 +251,48 @@ int platform_open_directory(const char * /*name*/, file_handle * /*h*/,
   return ERROR_NOT_SUPPORTED;
 }
 
+bool platform_is_sole_name(const char *name, file_handle h,
+                           file_handle /*dir*/) {
+  DWORD attributes = GetFileAttributesA(name);
+  if (attributes == INVALID_FILE_ATTRIBUTES ||
+      (attributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)))
+    return false;
+  HANDLE file = CreateFileA(
+      name, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+      OPEN_EXISTING, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE)
+    return false;
+  BY_HANDLE_FILE_INFORMATION by_name, opened;
+  bool sole =
+      GetFileInformationByHandle(file, &by_name) && by_name.nNumberOfLinks == 1;
+  CloseHandle(file);
+  if (!sole || h == NO_HANDLE)
+    return sole;
+  return GetFileInformationByHandle(to_win(h), &opened) &&
+         opened.dwVolumeSerialNumber == by_name.dwVolumeSerialNumber &&
+         opened.nFileIndexHigh == by_name.nFileIndexHigh &&
+         opened.nFileIndexLow == by_name.nFileIndexLow;
+}
+
+int platform_empty(const char *name, file_handle h, file_handle /*dir*/) {
+  HANDLE file =
+      h != NO_HANDLE
+          ? to_win(h)
+          : CreateFileA(name, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                        nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE)
+    return last_error();
+  LARGE_INTEGER start{};
+  int code = 0;
+  if (GetFileType(file) == FILE_TYPE_DISK &&
+      (!SetFilePointerEx(file, start, nullptr, FILE_BEGIN) ||
+       !SetEndOfFile(file)))
+    code = last_error();
+  if (h == NO_HANDLE)
+    CloseHandle(file);
+  return code;
+}
+
 int platform_opendir(const char *dir, platform_dir **listing) {
   // The search for all names: dir, a backslash unless dir is empty or
   // already ends in a separator or a drive colon, then "*.*".

@@ -12,10 +12,11 @@ namespace {
 console_stream standard_output = {NO_HANDLE, false, 0, {}};
 console_stream standard_error = {NO_HANDLE, false, 0, {}};
 
-// A write to the console that fails is not reported and changes nothing.
-void write_text(file_handle handle, const unsigned char *data, std::size_t n) {
+// A write to the console that fails is not reported; the caller only
+// learns whether it succeeded.
+int write_text(file_handle handle, const unsigned char *data, std::size_t n) {
   unsigned char staging[STAGING_SIZE];
-  text_write(handle, data, n, staging, sizeof staging);
+  return text_write(handle, data, n, staging, sizeof staging);
 }
 
 // Collects formatted bytes and passes them on PIECE_SIZE at a time.
@@ -65,8 +66,10 @@ void console_put(console_stream *stream, const unsigned char *piece,
     write_text(stream->handle, piece, n);
     return;
   }
-  if (stream->count + n > CONSOLE_BUFFER_SIZE)
-    console_flush(stream);
+  // A failed write-out loses its batch and takes the piece that caused it
+  // along: the next piece starts an empty buffer.
+  if (stream->count + n > CONSOLE_BUFFER_SIZE && console_flush(stream) != 0)
+    return;
   std::memcpy(stream->buffer + stream->count, piece, n);
   stream->count += n;
 }
@@ -94,11 +97,10 @@ void console_print(console_stream *stream, const char *format,
     console_put(stream, p.bytes, p.n);
 }
 
-void console_flush(console_stream *stream) {
+int console_flush(console_stream *stream) {
   std::size_t n = stream->count;
   stream->count = 0;
-  if (n > 0)
-    write_text(stream->handle, stream->buffer, n);
+  return n > 0 ? write_text(stream->handle, stream->buffer, n) : 0;
 }
 
 } // namespace morvidex

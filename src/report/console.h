@@ -38,12 +38,14 @@ void write_error(const char *piece);
 // Writes out what standard output holds (part of the exit sequence).
 void flush_console();
 
-// The building blocks, on any console stream.
+// The building blocks, on any console stream.  console_flush empties the
+// buffer whether or not its write-out succeeds, and returns 0 or the
+// platform's code.
 void console_put(console_stream *stream, const unsigned char *piece,
                  std::size_t n);
 void console_print(console_stream *stream, const char *format,
                    const char *first, const char *second);
-void console_flush(console_stream *stream);
+int console_flush(console_stream *stream);
 
 } // namespace morvidex
 

@@ -287,7 +287,8 @@ void copy_mapped(text_stream *source, text_stream *target, letter_case to,
     if (!move_unread(source, target, to))
       return;
     if (target->regular) {
-      if (target->count == 0 || write_out(target) == 0)
+      // What the target holds goes first; an empty buffer costs no call.
+      if (write_out(target) == 0)
         convert_blocks(source, target, to);
       return;
     }

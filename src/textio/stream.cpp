@@ -135,7 +135,8 @@ int fclose(text_stream *stream, int *code) {
     result = -1;
     *code = stream->code;
   }
-  int closed = platform_close(stream->handle);
+  // The caller may have released the handle itself already.
+  int closed = stream->handle == NO_HANDLE ? 0 : platform_close(stream->handle);
   if (closed != 0 && result == 0) {
     result = -1;
     *code = closed;
@@ -210,8 +211,9 @@ long text_read(file_handle h, unsigned char *data, std::size_t n,
     if (got == 0)
       return 0;
     got = drop_cr(data, cut_at_marker(data, got, marker_seen));
-    // A block of nothing but CRs delivers nothing: read on.
-    if (got > 0 || *marker_seen)
+    // A block of nothing but CRs delivers nothing: read on.  One that held
+    // the marker ends the data at the top of the loop.
+    if (got > 0)
       return static_cast<long>(got);
   }
 }

@@ -25,9 +25,26 @@ const char *const FAILURE_LABELS[] = {nullptr, LABEL_OPEN_INPUT,
                                       LABEL_OPEN_OUTPUT, LABEL_READ_INPUT,
                                       LABEL_WRITE_OUTPUT};
 
+// Discards what a failed copy wrote into a regular file.  Removing the
+// name discards it only when the name leads straight to that file and is
+// its one name; otherwise the file is emptied and every name is left, so
+// that no link of the user's is lost and no partial text stays behind it.
+// With the handle already closed, the name is all there is to go by.
+void discard(const char *name, file_handle h, file_handle dir) {
+  if (platform_is_sole_name(name, h, dir)) {
+    if (h != NO_HANDLE)
+      platform_close(h);
+    platform_remove(name, dir);
+    return;
+  }
+  platform_empty(name, h, dir);
+  if (h != NO_HANDLE)
+    platform_close(h);
+}
+
 // Closes both streams and tells what the copy came to.  A copy that did
-// not complete is never taken for done: its target is removed (unless it
-// is a device).
+// not complete is never taken for done: what it wrote into a regular file
+// is discarded (a device is left alone).
 conversion_outcome finish(const char *name, text_stream *source,
                           text_stream *target, file_handle dir) {
   bool read_failed = ferror(source) != 0;
@@ -35,16 +52,19 @@ conversion_outcome finish(const char *name, text_stream *source,
   int code = read_failed ? source->code : target->code;
   bool regular = target->regular;
   int close_code = 0;
+  if ((read_failed || write_failed) && regular) {
+    discard(name, target->handle, dir);
+    target->handle = NO_HANDLE;
+  }
   if (fclose(target, &close_code) != 0 && !read_failed && !write_failed) {
     write_failed = true;
     code = close_code;
+    if (regular)
+      discard(name, NO_HANDLE, dir);
   }
   fclose(source, &close_code);
-  if (read_failed || write_failed) {
-    if (regular)
-      platform_remove(name, dir);
+  if (read_failed || write_failed)
     return {read_failed ? READ_FAILED : WRITE_FAILED, code};
-  }
   return {CONVERTED, 0};
 }
 

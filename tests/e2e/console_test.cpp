@@ -86,8 +86,10 @@ E2E_SPLIT_TEST(StandardStreams, LinesAndTheirOrder, lines_and_their_order)
 void unusable_standard_output() {
   Case closed = LongNames().c, broken = closed;
   closed.output = Output::closed;
-  closed.close_stdin =
-      true; // files opened early must not take the place of stdin or stdout
+  // The work goes on without standard input and output; that no file the
+  // run opens takes their descriptors is seen under strace, in the fault
+  // tests, since no message is written while such a file is open.
+  closed.close_stdin = true;
   broken.output = Output::broken_pipe;
   Case null = make_case({"-l", "a.txt", "missing"}, each(TEXT, {"a.txt"}),
                         each(LOWER, {"a.lo"}), "", MISSING);

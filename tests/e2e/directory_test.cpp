@@ -203,6 +203,24 @@ void failures_that_end_the_walk_or_the_run() {
 E2E_SPLIT_TEST(DirectoryWalk, FailuresThatEndTheWalkOrTheRun,
                failures_that_end_the_walk_or_the_run)
 
+// A removed directory lists nothing, not even "." and "..": it cannot be
+// listed, which ends the run; a file operand is simply missing there.
+TEST(DirectoryWalk, RemovedCurrentDirectory) {
+  const std::string gone =
+      diag("Unable to open directory", "No such file or directory");
+  std::vector<Named> table = {
+      {"star", make_case({"-l", "*"}, {}, {}, BANNER + opening("."), gone, 1)},
+      {"dot", make_case({"-ld", "."}, {}, {}, BANNER + opening("."), gone, 1)},
+      {"pattern, recursive",
+       make_case({"-lr", "*.txt"}, {}, {}, BANNER + opening("."), gone, 1)},
+      {"a file operand",
+       make_case({"-l", "a.txt"}, {}, {}, BANNER,
+                 diag("Can't open input file.", "No such file or directory"))}};
+  for (auto &row : table)
+    row.c.cwd_removed = true;
+  run_all(table);
+}
+
 void length_of_the_current_directory() {
   const Tree one = each(TEXT, {"a.txt"}), deep = each(TEXT, {"abc/def/y.txt"});
   const std::string too_long = diag("getcwd", "Not enough memory");

@@ -12,6 +12,9 @@ namespace {
 
 const Tree A_TXT = each(TEXT, {"a.txt"});
 
+// A stream on a regular file reads and writes blocks of this many bytes.
+constexpr size_t BLOCK = 256 * 1024;
+
 // `n` bytes of mixed-case letters with a line feed closing every 32nd byte.
 std::string text(size_t n) {
   std::string s;
@@ -58,15 +61,17 @@ TEST(FileTranslation, TargetBytes) {
       derived("1024 bytes", text(1024)),
       derived("CR LF across byte 512", text(511) + "\r\n" + text(100)),
       derived("CR as byte 512", text(511) + "\rX" + text(100)),
-      derived("65535 bytes", text(65535)),
-      derived("65536 bytes", text(65536)),
-      derived("65537 bytes", text(65537)),
-      derived("CR LF across 64 KiB", text(65535) + "\r\n" + text(100)),
-      derived("CR at 64 KiB before the marker",
-              text(65535) + "\r\032" + text(100)),
-      derived("the marker opens the second 64 KiB",
-              text(65536) + "\032" + text(100)),
-      derived("more than 64 KiB of CRs", std::string(70000, '\r') + "Z\n"),
+      derived("a block less one byte", text(BLOCK - 1)),
+      derived("a block", text(BLOCK)),
+      derived("a block and one byte", text(BLOCK + 1)),
+      derived("CR LF across the block edge",
+              text(BLOCK - 1) + "\r\n" + text(100)),
+      derived("CR last in the block before the marker",
+              text(BLOCK - 1) + "\r\032" + text(100)),
+      derived("the marker opens the second block",
+              text(BLOCK) + "\032" + text(100)),
+      derived("more than a block of CRs",
+              std::string(BLOCK + 1000, '\r') + "Z\n"),
       derived("a few MiB", text(3 << 20) + "\r\n" + text(77))};
   for (auto &row : table) {
     SCOPED_TRACE(row.name);

@@ -2,32 +2,26 @@
 
 #include "platform.h"
 
+#include "common/runner.h"
+
 #include <fcntl.h>
 #include <poll.h>
-#include <signal.h>
-#include <sys/resource.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/un.h>
-#include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
+#include <functional>
 #include <sstream>
 
 namespace e2e {
 namespace fs = std::filesystem;
 
-const std::string BANNER = "morvidex 1.0 - converts the letters of text files "
-                           "to lower or upper case\r\n";
 const std::string USAGE =
     "usage:\r\n"
     "    morvidex -{l|u}[f] filename - translate file(s)\r\n"
@@ -41,9 +35,6 @@ const std::string TEXT = "Mixed Case\n", LOWER = "mixed case\r\n",
                   UPPER = "MIXED CASE\r\n";
 
 namespace {
-
-const char *const KIND_NAMES[] = {"file", "directory", "symlink",
-                                  "fifo", "socket",    "hard link"};
 
 // Ten rows of 16 bytes from `from`, the byte at `mark` flagged with '>'.
 std::string hex_rows(const std::string &s, size_t from, size_t mark) {
@@ -93,68 +84,6 @@ std::string sorted_lines(const std::string &s) {
   return r;
 }
 
-std::string slurp(const fs::path &p) {
-  std::ostringstream s;
-  s << std::ifstream(p, std::ios::binary).rdbuf();
-  return s.str();
-}
-
-bool make_node(const fs::path &root, const fs::path &p, const Node &n) {
-  fs::create_directories(p.parent_path());
-  sockaddr_un addr{AF_UNIX, {}};
-  int fd = -1;
-  switch (n.kind) {
-  case Kind::file:
-    return static_cast<bool>(std::ofstream(p, std::ios::binary) << n.data);
-  case Kind::dir:
-    return fs::create_directories(p), fs::is_directory(p);
-  case Kind::symlink:
-    return ::symlink(n.data.c_str(), p.c_str()) == 0;
-  case Kind::fifo:
-    return mkfifo(p.c_str(), 0644) == 0;
-  case Kind::hardlink:
-    return link((root / n.data).c_str(), p.c_str()) == 0;
-  case Kind::socket:
-    std::strncpy(addr.sun_path, p.c_str(), sizeof addr.sun_path - 1);
-    fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
-    return bind(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr) == 0 &&
-           close(fd) == 0;
-  }
-  return false;
-}
-
-// Applies `f` to `p` and everything below it, a directory before its entries.
-template <class F> void for_tree(const fs::path &p, F f) {
-  std::error_code ec;
-  f(p, fs::symlink_status(p, ec));
-  if (fs::is_directory(fs::symlink_status(p, ec)))
-    for (auto &e : fs::directory_iterator(p, ec))
-      for_tree(e.path(), f);
-}
-
-// Owner access everywhere, so that the tree can be read and removed.
-void open_up(const fs::path &p) {
-  for_tree(p, [](const fs::path &q, fs::file_status st) {
-    if (!fs::is_symlink(st))
-      chmod(q.c_str(), 0700);
-  });
-}
-
-void read_tree(const fs::path &from, const std::string &prefix, Tree &t) {
-  for (auto &e : fs::directory_iterator(from)) {
-    std::string path = prefix + e.path().filename().native();
-    auto st = e.symlink_status();
-    if (fs::is_directory(st))
-      read_tree(e.path(), path + "/", t);
-    t[path] = fs::is_symlink(st)        ? symlink(fs::read_symlink(e.path()))
-              : fs::is_directory(st)    ? dir()
-              : fs::is_fifo(st)         ? fifo()
-              : fs::is_socket(st)       ? socket()
-              : fs::is_regular_file(st) ? file(slurp(e.path()))
-                                        : Node{Kind::file, "<device>"};
-  }
-}
-
 Tree expected_tree(const Case &c) {
   Tree t = c.files + c.made;
   for (auto it = t.begin(); it != t.end(); ++it) // emplacing keeps `it` valid
@@ -170,10 +99,10 @@ void compare_trees(const Tree &want, const Tree &got) {
   for (auto &[p, n] : want) {
     auto it = got.find(p);
     if (it == got.end() || it->second.kind != n.kind)
-      ADD_FAILURE() << "'" << p << "' should be a " << KIND_NAMES[int(n.kind)]
+      ADD_FAILURE() << "'" << p << "' should be a " << common::kind_name(n.kind)
                     << ", is "
                     << (it == got.end() ? "missing"
-                                        : KIND_NAMES[int(it->second.kind)]);
+                                        : common::kind_name(it->second.kind));
     else
       compare_bytes((n.kind == Kind::symlink ? "target of '" : "content of '") +
                         p + "'",
@@ -181,7 +110,7 @@ void compare_trees(const Tree &want, const Tree &got) {
   }
   for (auto &[p, n] : got)
     if (!want.count(p))
-      ADD_FAILURE() << "unexpected " << KIND_NAMES[int(n.kind)] << " '" << p
+      ADD_FAILURE() << "unexpected " << common::kind_name(n.kind) << " '" << p
                     << "'";
 }
 
@@ -205,13 +134,15 @@ struct Streams {
   int out, err, tty; // files for stdout and stderr; the terminal's other end
 };
 
-[[noreturn]] void exec_child(const Case &c, const std::string &root,
-                             std::vector<char *> &argv, Streams s) {
-  signal(SIGPIPE, SIG_DFL);
-  signal(SIGXFSZ, SIG_DFL);
+// Sets the child's standard streams as the case asks, in the directory
+// the program starts in (removed first, if the case says so).
+bool set_streams(const Case &c, Streams s) {
   int null_fd = open("/dev/null", O_RDWR | O_CLOEXEC), p[2];
-  if (chdir(root.c_str()) != 0 || pipe(p) != 0)
-    _exit(126);
+  if (null_fd < 0 || pipe(p) != 0)
+    return false;
+  if (c.cwd_removed &&
+      (mkdir("gone", 0755) != 0 || chdir("gone") != 0 || rmdir("../gone") != 0))
+    return false;
   close(p[0]); // a pipe without reader
   c.close_stdin ? close(0) : dup2(null_fd, 0);
   int out = c.output == Output::file          ? s.out
@@ -222,11 +153,7 @@ struct Streams {
   c.output == Output::closed ? close(1) : dup2(out, 1);
   dup2(c.output == Output::terminal ? s.tty : s.err, 2);
   close(p[1]);
-  rlimit lim{rlim_t(c.fsize_limit), rlim_t(c.fsize_limit)};
-  if (c.fsize_limit >= 0)
-    setrlimit(RLIMIT_FSIZE, &lim);
-  execvp(argv[0], argv.data());
-  _exit(127);
+  return true;
 }
 
 // A pseudo-terminal in raw mode, so that it adds no CR of its own.
@@ -246,14 +173,6 @@ int open_terminal(int &master) {
 
 } // namespace
 
-Node file(const std::string &bytes, int mode) {
-  return Node{Kind::file, bytes, mode};
-}
-Node dir(int mode) { return Node{Kind::dir, "", mode}; }
-Node symlink(const std::string &target) { return Node{Kind::symlink, target}; }
-Node hardlink(const std::string &to) { return Node{Kind::hardlink, to}; }
-Node fifo() { return Node{Kind::fifo}; }
-Node socket() { return Node{Kind::socket}; }
 Case make_case(std::vector<std::string> args, Tree files, Tree made,
                std::string out, std::string err, int status,
                std::vector<std::string> out_alt) {
@@ -262,27 +181,6 @@ Case make_case(std::vector<std::string> args, Tree files, Tree made,
               std::move(out_alt)};
 }
 
-Tree each(const std::string &bytes, const std::vector<std::string> &paths) {
-  Tree t;
-  for (auto &p : paths)
-    t[p] = file(bytes);
-  return t;
-}
-Tree operator+(Tree a, const Tree &b) {
-  for (auto &[p, n] : b)
-    a[p] = n;
-  return a;
-}
-
-std::string crlf(const std::string &s) {
-  std::string r;
-  for (char ch : s)
-    r += ch == '\n' ? "\r\n" : std::string(1, ch);
-  return r;
-}
-std::string progress(const std::string &from, const std::string &to) {
-  return crlf("Translate file '" + from + "' to file '" + to + "'\n");
-}
 std::string opening(const std::string &dir) {
   return crlf("+ translate files in directory: '" + dir + "' +\n");
 }
@@ -292,31 +190,12 @@ std::string closing(const std::string &dir) {
 std::string walk(const std::string &dir, const std::string &lines) {
   return opening(dir) + lines + closing(dir);
 }
-std::string diag(const std::string &label, const std::string &text) {
-  return label + ": " + text + "\r\n";
-}
-
-std::string convert(const std::string &src, bool upper) {
-  std::string r;
-  for (char ch : src.substr(0, src.find('\x1a'))) {
-    if (ch == '\n')
-      r += '\r';
-    if (upper && ch >= 'a' && ch <= 'z')
-      ch = char(ch - 0x20);
-    if (!upper && ch >= 'A' && ch <= 'Z')
-      ch = char(ch + 0x20);
-    if (ch != '\r')
-      r += ch;
-  }
-  return r;
-}
 
 namespace {
 
 // What a run left: how it ended and what it wrote.
 struct Outcome {
-  int wstatus = 0;
-  bool killed = false;
+  common::ended how;
   std::string out, err;
 };
 
@@ -330,21 +209,16 @@ std::string lay_down(const Case &c, const std::string &base) {
     return "";
   }
   const std::string root = make_root(base, c.cwd_length);
-  for (int hard = 0; hard < 2; ++hard) // hard links once their files exist
-    for (auto &[p, n] : c.files)
-      if ((n.kind == Kind::hardlink) == (hard == 1) &&
-          !make_node(root, fs::path(root) / p, n)) {
-        ADD_FAILURE() << "cannot lay down '" << p
-                      << "': " << std::strerror(errno);
-        return "";
-      }
+  std::string failed = common::lay_down(root, c.files);
+  if (!failed.empty()) {
+    ADD_FAILURE() << failed;
+    return "";
+  }
+  std::error_code ec;
   if (c.unprivileged && geteuid() == 0)
-    for_tree(base, [](const fs::path &p, fs::file_status) {
-      lchown(p.c_str(), 65534, 65534);
-    });
-  for (auto &[p, n] : c.files)
-    if (n.mode >= 0)
-      chmod((fs::path(root) / p).c_str(), n.mode);
+    for (auto it = fs::recursive_directory_iterator(base, ec);
+         it != fs::recursive_directory_iterator(); it.increment(ec))
+      lchown(it->path().c_str(), 65534, 65534);
   return root;
 }
 
@@ -352,21 +226,20 @@ std::string lay_down(const Case &c, const std::string &base) {
 // beside the case that it can reach wherever the build lives, then the
 // case's arguments.  A user other than root is unprivileged already and
 // runs the program itself.  Empty after a failure.
-std::vector<std::string> command_for(const Case &c, const char *program,
-                                     const std::string &base) {
-  std::vector<std::string> command = {program};
-  if (c.unprivileged && geteuid() == 0) {
-    command = {"setpriv", "--reuid=65534",  "--regid=65534", "--clear-groups",
-               "--",      base + "/program"};
-    std::error_code ec;
-    if (!fs::copy_file(program, command.back(), ec)) {
-      ADD_FAILURE() << "cannot copy the program: " << ec.message();
-      return {};
-    }
-    chmod(command.back().c_str(), 0755);
+std::vector<std::string> command_for(const Case &c, const std::string &base) {
+  const common::limits limits{c.fsize_limit, -1};
+  if (!c.unprivileged || geteuid() != 0)
+    return common::command({}, c.args, limits);
+  std::string copy = base + "/program";
+  std::error_code ec;
+  if (!fs::copy_file(common::program(), copy, ec)) {
+    ADD_FAILURE() << "cannot copy the program: " << ec.message();
+    return {};
   }
-  command.insert(command.end(), c.args.begin(), c.args.end());
-  return command;
+  chmod(copy.c_str(), 0755);
+  return common::command(
+      {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", "--"},
+      c.args, limits, copy);
 }
 
 // Starts the command in root and waits for it, killing it after the case's
@@ -374,36 +247,29 @@ std::vector<std::string> command_for(const Case &c, const char *program,
 Outcome start(const Case &c, const std::string &root, const std::string &base,
               std::vector<std::string> command) {
   Outcome r;
-  std::vector<char *> argv;
-  for (auto &w : command)
-    argv.push_back(w.data());
-  argv.push_back(nullptr);
   int flags = O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, master = -1;
   Streams s{open((base + "/stdout").c_str(), flags, 0644),
             open((base + "/stderr").c_str(), flags, 0644),
             c.output == Output::terminal ? open_terminal(master) : 0};
   if (s.out < 0 || s.err < 0 || s.tty < 0) {
     ADD_FAILURE() << "cannot set up the standard streams";
-    r.killed = true;
+    r.how.killed = true;
     return r;
   }
-  pid_t pid = fork();
-  if (pid == 0)
-    exec_child(c, root, argv, s);
+  pid_t pid = common::start(
+      {std::move(command), root, [&] { return set_streams(c, s); }});
   if (s.tty > 0)
     close(s.tty);
   char buf[4096];
-  auto deadline =
-      std::chrono::steady_clock::now() + std::chrono::seconds(c.timeout);
-  for (bool done = false; !done;) {
-    done = waitpid(pid, &r.wstatus, WNOHANG) != 0;
+  auto read_terminal = [&] {
     pollfd pf{master, POLLIN, 0};
-    poll(&pf, master >= 0, 2);
-    for (ssize_t n; master >= 0 && (n = read(master, buf, sizeof buf)) > 0;)
+    poll(&pf, 1, 2);
+    for (ssize_t n; (n = read(master, buf, sizeof buf)) > 0;)
       r.out.append(buf, n);
-    if (!done && !r.killed && std::chrono::steady_clock::now() > deadline)
-      r.killed = kill(pid, SIGKILL) == 0;
-  }
+  };
+  r.how = common::wait_for(pid, c.timeout,
+                           master >= 0 ? std::function<void()>(read_terminal)
+                                       : nullptr);
   for (int fd : {master, s.out, s.err})
     if (fd >= 0)
       close(fd);
@@ -412,7 +278,8 @@ Outcome start(const Case &c, const std::string &root, const std::string &base,
 
 // Gathers what the program wrote to its standard streams.
 void collect(const Case &c, const std::string &base, Outcome *r) {
-  std::string out = slurp(base + "/stdout"), err = slurp(base + "/stderr");
+  std::string out = common::slurp(base + "/stdout"),
+              err = common::slurp(base + "/stderr");
   if (c.output == Output::merged)
     out = err, err.clear();
   if (c.output != Output::terminal)
@@ -421,14 +288,12 @@ void collect(const Case &c, const std::string &base, Outcome *r) {
 }
 
 // Compares the status, both streams and the tree left with the case.
-void compare(const Case &c, const Outcome &r, const std::string &base,
-             const std::string &root) {
-  EXPECT_FALSE(r.killed) << "killed after " << c.timeout << " s";
-  int status =
-      WIFEXITED(r.wstatus) ? WEXITSTATUS(r.wstatus) : 128 + WTERMSIG(r.wstatus);
+void compare(const Case &c, const Outcome &r, const std::string &root) {
+  EXPECT_FALSE(r.how.killed) << "killed after " << c.timeout << " s";
+  int status = r.how.signal != 0 ? 128 + r.how.signal : r.how.status;
   EXPECT_EQ(c.status, status)
-      << (WIFSIGNALED(r.wstatus) ? "ended by a signal (128 + its number)"
-                                 : "exit status");
+      << (r.how.signal != 0 ? "ended by a signal (128 + its number)"
+                            : "exit status");
   std::string want = c.out;
   if (std::find(c.out_alt.begin(), c.out_alt.end(), r.out) != c.out_alt.end())
     want = r.out;
@@ -439,10 +304,7 @@ void compare(const Case &c, const Outcome &r, const std::string &base,
                 order(r.out));
   compare_bytes(c.any_order ? "stderr, lines sorted" : "stderr", order(c.err),
                 order(r.err));
-  Tree actual;
-  open_up(base);
-  read_tree(root, "", actual);
-  compare_trees(expected_tree(c), actual);
+  compare_trees(expected_tree(c), common::read_tree(root));
 }
 
 } // namespace
@@ -508,31 +370,21 @@ void run(const Case &c) {
   }
   if (why)
     GTEST_SKIP() << words << ": not run: " << why;
-  const char *program = std::getenv("MORVIDEX");
-  if (program == nullptr || program[0] != '/')
+  if (common::program().empty())
     FAIL() << "MORVIDEX must hold the absolute path of the program under test";
-  const char *tmp = std::getenv("TMPDIR");
-  std::string base =
-      std::string(tmp && *tmp ? tmp : "/tmp") + "/morvidex-e2e-XXXXXX";
-  if (mkdtemp(base.data()) == nullptr)
+  common::scratch dir("e2e");
+  if (dir.base.empty())
     FAIL() << "mkdtemp: " << std::strerror(errno);
-  struct Cleanup {
-    std::string base;
-    ~Cleanup() {
-      open_up(base);
-      std::error_code ec;
-      fs::remove_all(base, ec);
-    }
-  } cleanup{base};
+  const std::string &base = dir.base;
   const std::string root = lay_down(c, base);
   if (root.empty())
     return;
-  std::vector<std::string> command = command_for(c, program, base);
+  std::vector<std::string> command = command_for(c, base);
   if (command.empty())
     return;
   Outcome r = start(c, root, base, command);
   collect(c, base, &r);
-  compare(c, r, base, root);
+  compare(c, r, root);
 }
 
 void run_only(Rows rows, void (*body)()) {

@@ -3,33 +3,27 @@
 #ifndef MORVIDEX_TESTS_E2E_HARNESS_H
 #define MORVIDEX_TESTS_E2E_HARNESS_H
 
-#include <map>
+#include "common/files.h"
+#include "common/reference.h"
+
 #include <string>
 #include <vector>
 
 namespace e2e {
 
-enum class Kind { file, dir, symlink, fifo, socket, hardlink };
-
-// One entry of a tree: `data` is a file's content, a symlink's target, or the
-// path a hard link shares; `mode` (-1: default) is set once the tree exists.
-struct Node {
-  Kind kind = Kind::file;
-  std::string data{};
-  int mode = -1;
-};
-using Tree =
-    std::map<std::string, Node>; // relative path -> entry; parents implied
-Tree operator+(Tree a, const Tree &b); // b's entries win
-
-Node file(const std::string &bytes, int mode = -1);
-Node dir(int mode = -1);
-Node symlink(const std::string &target);
-Node hardlink(const std::string &to);
-Node fifo();
-Node socket();
-Tree each(const std::string &bytes,
-          const std::vector<std::string> &paths); // files alike
+// The trees of files a case lays down and expects, shared with the fault
+// tests.
+using common::dir;
+using common::each;
+using common::fifo;
+using common::file;
+using common::hardlink;
+using common::Kind;
+using common::Node;
+using common::socket;
+using common::symlink;
+using common::Tree;
+using common::operator+;
 
 enum class Output {
   file,        // stdout and stderr into two regular files
@@ -55,6 +49,7 @@ struct Case {
   bool close_stdin = false;
   bool unprivileged = false; // run as uid/gid 65534 on a tree chowned to it
   long fsize_limit = -1;     // RLIMIT_FSIZE in bytes
+  bool cwd_removed = false;  // started in a directory removed beforehand
   size_t cwd_length = 0;     // exact length of the working directory's absolute
                              // path, as the program sees it
   int timeout = 20;          // seconds before the program is killed
@@ -84,20 +79,22 @@ void run_only(Rows rows, void (*body)());
   TEST(suite, name) { e2e::run_only(e2e::Rows::wine_runs, body); }             \
   TEST(suite, name##LinuxOnly) { e2e::run_only(e2e::Rows::linux_only, body); }
 
-extern const std::string BANNER, USAGE, TEXT, LOWER,
+using common::BANNER;
+using common::crlf;
+using common::diag;
+using common::progress;
+extern const std::string USAGE, TEXT, LOWER,
     UPPER; // TEXT converted both ways
-std::string
-crlf(const std::string &s); // every LF as CR LF, as the program writes lines
-std::string progress(const std::string &from, const std::string &to);
 std::string opening(const std::string &dir);
 std::string closing(const std::string &dir);
 std::string walk(const std::string &dir,
                  const std::string &lines); // opening, lines, closing
-std::string diag(const std::string &label, const std::string &text);
 
 // A whole source as the program must convert it: data ends at the first 0x1A,
 // CR dropped, LF written as CR LF, only A-Z (or a-z) change case.
-std::string convert(const std::string &src, bool upper);
+inline std::string convert(const std::string &src, bool upper) {
+  return common::converted(src, upper);
+}
 
 } // namespace e2e
 

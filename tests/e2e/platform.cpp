@@ -147,6 +147,9 @@ const char *wine_cannot_run(const Case &c) {
   if (c.fsize_limit >= 0)
     return "the signal of a unix file-size limit ends Wine's process, and a "
            "Windows program cannot ignore it";
+  if (c.cwd_removed)
+    return "Wine starts a program whose current directory is gone in the "
+           "root directory instead";
   if (c.cwd_length > WINDOWS.longest_start_directory)
     return "Wine starts the program in C:\\windows instead of so long a "
            "directory";

@@ -91,35 +91,61 @@ void failed_writes_remove_the_target() {
                     big = diag(WRITE_FAILED, "File too large");
   const Tree to_full = {{"a.lo", symlink("/dev/full")}};
   const std::string q2000(2000, 'Q'), q200000(200000, 'Q');
-  run_rows({{"a link to a full device is left alone",
-             {"-l", "a.txt"},
-             A_TXT + to_full,
-             full},
-            {"a full device met amid the copy",
-             {"-l", "a.txt"},
-             each(q200000, {"a.txt"}) + to_full,
-             full},
-            {"a source over the size limit",
-             {"-l", "a.txt"},
-             each(q2000, {"a.txt"}),
-             big,
-             1000},
-            {"the size limit met amid the copy",
-             {"-l", "a.txt"},
-             each(q200000, {"a.txt"}),
-             big,
-             100000},
-            {"line ends pass the size limit",
-             {"-l", "a.txt"},
-             each(std::string(501, '\n'), {"a.txt"}),
-             big,
-             1000}});
+  run_rows(
+      {{"a link to a full device is left alone",
+        {"-l", "a.txt"},
+        A_TXT + to_full,
+        full},
+       {"a full device met by the last line, without a line end",
+        {"-l", "a.txt"},
+        each("No line end", {"a.txt"}) + to_full,
+        full},
+       {"a full device met amid the copy",
+        {"-l", "a.txt"},
+        each(q200000, {"a.txt"}) + to_full,
+        full},
+       {"a source over the size limit",
+        {"-l", "a.txt"},
+        each(q2000, {"a.txt"}),
+        big,
+        1000},
+       {"the size limit met amid the copy",
+        {"-l", "a.txt"},
+        each(q200000, {"a.txt"}),
+        big,
+        100000},
+       // Through a link, the file written is emptied and every name
+       // is left: the link and both names of a hard-linked file.
+       {"a symlinked target over the size limit",
+        {"-l", "a.txt"},
+        each(q200000, {"a.txt"}) + Tree{{"a.lo", symlink("keep/real.dat")},
+                                        {"keep/real.dat", file("")}},
+        big,
+        4096},
+       {"a hard-linked target over the size limit",
+        {"-l", "a.txt"},
+        each(q200000, {"a.txt"}) + Tree{{"a.lo", hardlink("keep/real.dat")},
+                                        {"keep/real.dat", file("")}},
+        big,
+        4096},
+       {"line ends pass the size limit",
+        {"-l", "a.txt"},
+        each(std::string(501, '\n'), {"a.txt"}),
+        big,
+        1000}});
   Case fits =
       make_case({"-l", "a.txt"}, each(std::string(500, '\n'), {"a.txt"}),
                 each(crlf(std::string(500, '\n')), {"a.lo"}),
                 BANNER + progress("a.txt", "a.lo"));
   fits.fsize_limit = 1000; // exactly reached
-  run(fits);
+  Case new_behind_link =
+      make_case({"-l", "a.txt"},
+                each(q200000, {"a.txt"}) +
+                    Tree{{"a.lo", symlink("keep/new.dat")}, {"keep", dir()}},
+                each("", {"keep/new.dat"}), BANNER, big);
+  new_behind_link.fsize_limit = 4096;
+  run_all({{"exactly at the size limit", fits},
+           {"a symlink to a new target over the size limit", new_behind_link}});
 }
 E2E_SPLIT_TEST(Safety, FailedWritesRemoveTheTarget,
                failed_writes_remove_the_target)
@@ -138,6 +164,20 @@ TEST(Safety, PermissionsAreRespected) {
        {"read-only target",
         {"-l", "a.txt"},
         A_TXT + Tree{{"a.lo", file("Old\r\n", 0444)}},
+        denied,
+        -1,
+        true},
+       // Not writable, so the open's own refusal comes first, also when the
+       // target is the source.
+       {"read-only target that is the source",
+        {"-l", "notes.lo"},
+        {{"notes.lo", file("Keep Me\n", 0444)}},
+        denied,
+        -1,
+        true},
+       {"read-only target that is a hard link of the source",
+        {"-l", "a.txt"},
+        {{"a.txt", file(TEXT, 0444)}, {"a.lo", hardlink("a.txt")}},
         denied,
         -1,
         true}});

@@ -1,21 +1,15 @@
 #include "fault_harness.h"
 
 #include <fcntl.h>
-#include <poll.h>
-#include <signal.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/syscall.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <map>
+#include <set>
 #include <sstream>
 
 namespace fault {
@@ -27,6 +21,7 @@ namespace {
 const char OWN_CALLS_MARKER[] = "fcntl(0, F_GETFD)";
 
 const char LABEL_WRITE_OUTPUT[] = "Can't write output file.";
+const char LABEL_OPEN_DIR[] = "Unable to open directory";
 
 struct error_row {
   int error;
@@ -52,29 +47,14 @@ std::string base_name(const std::string &path) {
   return fs::path(path).filename().native();
 }
 
-bool make_entry(const fs::path &root, const entry &e) {
-  fs::path p = root / e.path;
-  std::error_code ec;
-  fs::create_directories(p.parent_path(), ec);
-  switch (e.kind) {
-  case ENTRY_FILE:
-    return static_cast<bool>(std::ofstream(p, std::ios::binary) << e.data);
-  case ENTRY_HARD_LINK:
-    return link((root / e.data).c_str(), p.c_str()) == 0;
-  case ENTRY_SYMLINK:
-    return symlink(e.data.c_str(), p.c_str()) == 0;
-  }
-  return false;
-}
-
 file_state state_of(const std::string &path) {
   struct stat st;
   if (lstat(path.c_str(), &st) != 0)
-    return {STATE_MISSING, 0, ""};
-  file_state state{STATE_OTHER, st.st_ino, ""};
+    return {STATE_MISSING, 0, "", ""};
+  file_state state{STATE_OTHER, st.st_ino, "", slurp(path)};
   if (S_ISREG(st.st_mode)) {
     state.kind = STATE_REGULAR;
-    state.bytes = slurp(path);
+    state.bytes = state.data;
   } else if (S_ISLNK(st.st_mode)) {
     state.kind = STATE_SYMLINK;
     state.bytes = fs::read_symlink(path).native();
@@ -83,50 +63,26 @@ file_state state_of(const std::string &path) {
 }
 
 bool same_state(const file_state &a, const file_state &b) {
-  return a.kind == b.kind && a.inode == b.inode && a.bytes == b.bytes;
+  return a.kind == b.kind && a.inode == b.inode && a.bytes == b.bytes &&
+         a.data == b.data;
 }
 
-[[noreturn]] void exec_child(const workspace &ws,
-                             const std::vector<std::string> &argv,
-                             long long as_limit) {
-  setpgid(0, 0);
+// In the child: standard input from the null device, standard output and
+// error into files beside the run's directory.
+bool redirect(const std::string &out_path, const std::string &err_path) {
   int in = open("/dev/null", O_RDONLY);
   int flags = O_WRONLY | O_CREAT | O_TRUNC;
-  int out = open((ws.base + "/out").c_str(), flags, 0644);
-  int err = open((ws.base + "/err").c_str(), flags, 0644);
-  if (in < 0 || out < 0 || err < 0 || chdir(ws.root.c_str()) != 0)
-    _exit(126);
+  int out = open(out_path.c_str(), flags, 0644);
+  int err = open(err_path.c_str(), flags, 0644);
+  if (in < 0 || out < 0 || err < 0)
+    return false;
   dup2(in, 0);
   dup2(out, 1);
   dup2(err, 2);
   for (int fd : {in, out, err})
     if (fd > 2)
       close(fd);
-  // No core dumps: a crash is reported from its signal, and writing the
-  // dump would slow every crashing run down.
-  rlimit no_core{0, 0}, limit{rlim_t(as_limit), rlim_t(as_limit)};
-  if (setrlimit(RLIMIT_CORE, &no_core) != 0 ||
-      (as_limit >= 0 && setrlimit(RLIMIT_AS, &limit) != 0))
-    _exit(126);
-  std::vector<char *> words;
-  for (const std::string &w : argv)
-    words.push_back(const_cast<char *>(w.c_str()));
-  words.push_back(nullptr);
-  execvp(words[0], words.data());
-  _exit(127);
-}
-
-// Waits for pid up to `seconds`; false when it is still running then.
-bool wait_exit(pid_t pid, int seconds, int *wstatus) {
-  int pidfd = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
-  if (pidfd >= 0) {
-    pollfd p{pidfd, POLLIN, 0};
-    int ready = poll(&p, 1, seconds * 1000);
-    close(pidfd);
-    if (ready == 0)
-      return false;
-  }
-  return waitpid(pid, wstatus, 0) == pid;
+  return true;
 }
 
 std::vector<std::string> stderr_lines(const std::string &err) {
@@ -183,8 +139,8 @@ void check_targets(const scenario &s, const outcome &o,
   for (std::size_t i = 0; i < n; i++) {
     const conversion &c = s.conversions[i];
     const file_state &target = after[n + i];
-    bool exact = target.kind == STATE_REGULAR &&
-                 target.bytes == convert_lower(before[i].bytes);
+    bool exact = target.kind != STATE_MISSING &&
+                 target.data == convert_lower(before[i].bytes);
     if (o.out.find(progress_line(c)) != std::string::npos && !exact)
       broken->push_back("progress line for '" + c.target +
                         "', which is not the converted source but " +
@@ -203,28 +159,56 @@ void check_targets(const scenario &s, const outcome &o,
                       " diagnostic line(s):" + changed_names);
 }
 
-// A failed write to a target is reported with its reason, and the
-// incomplete target is removed.
-void check_failed_write(const scenario &s, const outcome &o,
-                        const std::vector<file_state> &after,
-                        const injection &failed,
-                        std::vector<std::string> *broken) {
+// A listing whose first entries cannot be fetched cannot be opened.  In a
+// run that converts, a failed write or close of a target is reported
+// with its reason, and the incomplete target is removed; a failed close of
+// a source, after all of it was read, changes nothing: the conversion is
+// done and shown.
+void check_failed_call(const scenario &s, const outcome &o,
+                       const std::vector<file_state> &before,
+                       const std::vector<file_state> &after,
+                       const injection &failed,
+                       std::vector<std::string> *broken) {
   const error_row *row = error_row_of(failed.error);
-  if (failed.call.name != "write" || failed.call.written.empty() ||
-      failed.error == EINTR || row == nullptr)
+  const std::string &file = failed.call.file;
+  // The first entries are fetched as the listing opens: failing to fetch
+  // them fails the open, which ends the run.
+  if (failed.call.first_batch && row != nullptr) {
+    std::string want = common::diag(LABEL_OPEN_DIR, row->reason);
+    if (o.err.find(want) == std::string::npos || o.status != 1)
+      broken->push_back("no diagnostic '" + want.substr(0, want.size() - 2) +
+                        "' and status 1 for the failed first listing");
     return;
-  std::string want = diagnostic(LABEL_WRITE_OUTPUT, row->reason);
-  if (o.err.find(want) == std::string::npos)
-    broken->push_back("no diagnostic '" + want.substr(0, want.size() - 2) +
-                      "' for the failed write to '" + failed.call.written +
-                      "'");
+  }
+  if ((failed.call.name != "write" && failed.call.name != "close") ||
+      file.empty() || failed.error == EINTR || row == nullptr || !s.converts)
+    return;
   std::size_t n = s.conversions.size();
-  for (std::size_t i = 0; i < n; i++)
-    if (base_name(s.conversions[i].target) == failed.call.written &&
-        after[n + i].kind != STATE_MISSING)
-      broken->push_back(
-          "the target '" + s.conversions[i].target +
-          "' of the failed write is left: " + describe(after[n + i]));
+  for (std::size_t i = 0; i < n; i++) {
+    const conversion &c = s.conversions[i];
+    if (base_name(c.source) == file &&
+        (o.out.find(progress_line(c)) == std::string::npos || !o.err.empty()))
+      broken->push_back("a failed close of the source '" + c.source +
+                        "' changed the run: stderr '" + o.err + "'");
+    if (base_name(c.target) != file)
+      continue;
+    std::string want = common::diag(LABEL_WRITE_OUTPUT, row->reason);
+    if (o.err.find(want) == std::string::npos)
+      broken->push_back("no diagnostic '" + want.substr(0, want.size() - 2) +
+                        "' for the failed " + failed.call.name + " of '" +
+                        file + "'");
+    // A target reached through a symbolic link keeps the link, its file
+    // emptied; any other loses its name.
+    const file_state &was = before[n + i], &now = after[n + i];
+    bool discarded = was.kind == STATE_SYMLINK
+                         ? now.kind == STATE_SYMLINK &&
+                               now.bytes == was.bytes && now.data.empty()
+                         : now.kind == STATE_MISSING;
+    if (!discarded)
+      broken->push_back("what the failed " + failed.call.name + " of '" +
+                        c.target +
+                        "' wrote is not discarded: " + describe(now));
+  }
 }
 
 } // namespace
@@ -234,42 +218,11 @@ const char *error_name(int error) {
   return row != nullptr ? row->name : "?";
 }
 
-std::string program() {
-  const char *p = std::getenv("MORVIDEX");
-  return p != nullptr && p[0] == '/' ? p : "";
-}
-
-std::string slurp(const std::string &path) {
-  std::ostringstream s;
-  s << std::ifstream(path, std::ios::binary).rdbuf();
-  return s.str();
-}
-
-workspace make_workspace(const std::string &name) {
-  const char *tmp = std::getenv("TMPDIR");
-  std::string base = std::string(tmp != nullptr && *tmp ? tmp : "/tmp") +
-                     "/morvidex-fault-" + name + "-XXXXXX";
-  if (mkdtemp(base.data()) == nullptr)
-    return {"", ""};
-  return {base, base + "/w"};
-}
-
-void remove_workspace(const workspace &ws) {
-  std::error_code ec;
-  if (!ws.base.empty())
-    fs::remove_all(ws.base, ec);
-}
-
 bool lay_down(const workspace &ws, const scenario &s) {
   std::error_code ec;
   fs::remove_all(ws.root, ec);
-  if (!fs::create_directories(ws.root, ec))
-    return false;
-  for (int links = 0; links < 2; links++) // links once their files exist
-    for (const entry &e : s.files)
-      if ((e.kind != ENTRY_FILE) == (links == 1) && !make_entry(ws.root, e))
-        return false;
-  return true;
+  return fs::create_directories(ws.root, ec) &&
+         common::lay_down(ws.root, s.files).empty();
 }
 
 std::vector<file_state> snapshot(const workspace &ws, const scenario &s) {
@@ -288,49 +241,35 @@ std::string describe(const file_state &state) {
   case STATE_REGULAR:
     return "a regular file of " + std::to_string(state.bytes.size()) + " bytes";
   case STATE_SYMLINK:
-    return "a symbolic link to '" + state.bytes + "'";
+    return "a symbolic link to '" + state.bytes + "' (" +
+           std::to_string(state.data.size()) + " bytes through it)";
   case STATE_OTHER:
     break;
   }
   return "neither a regular file nor a symbolic link";
 }
 
-pid_t start_in(const workspace &ws, const std::vector<std::string> &argv,
-               long long as_limit) {
-  pid_t pid = fork();
-  if (pid == 0)
-    exec_child(ws, argv, as_limit);
-  return pid;
+pid_t start_in(const workspace &ws, const std::vector<std::string> &argv) {
+  std::string out = ws.base + "/out", err = ws.base + "/err";
+  return common::start(
+      {argv, ws.root, [out, err] { return redirect(out, err); }});
 }
 
 outcome wait_for(const workspace &ws, pid_t pid, int seconds) {
-  outcome o{-1, 0, false, "", ""};
-  int wstatus = 0;
-  if (pid < 0)
-    return o;
-  if (!wait_exit(pid, seconds, &wstatus)) {
-    o.killed = true;
-    kill(-pid, SIGKILL); // the child's own process group
-    waitpid(pid, &wstatus, 0);
-  }
-  if (WIFSIGNALED(wstatus))
-    o.signal = WTERMSIG(wstatus);
-  else
-    o.status = WEXITSTATUS(wstatus);
-  o.out = slurp(ws.base + "/out");
-  o.err = slurp(ws.base + "/err");
-  return o;
+  common::ended e = common::wait_for(pid, seconds);
+  return {e.status, e.signal, e.killed, slurp(ws.base + "/out"),
+          slurp(ws.base + "/err")};
 }
 
-outcome run_in(const workspace &ws, const std::vector<std::string> &argv,
-               long long as_limit) {
-  return wait_for(ws, start_in(ws, argv, as_limit));
+outcome run_in(const workspace &ws, const std::vector<std::string> &argv) {
+  return wait_for(ws, start_in(ws, argv));
 }
 
 std::vector<own_call> own_calls(const std::string &trace) {
   std::vector<own_call> calls;
   std::map<std::string, int> counts;
   std::map<int, std::string> opened; // descriptor -> name it was opened as
+  std::set<int> listed;              // descriptors read by getdents64
   std::istringstream in(trace);
   bool own = false;
   for (std::string line; std::getline(in, line);) {
@@ -342,7 +281,12 @@ std::vector<own_call> own_calls(const std::string &trace) {
     if (paren == std::string::npos || line[0] == '<' || line[0] == '+' ||
         line[0] == '-')
       continue;
-    own_call c{line.substr(0, paren), ++counts[line.substr(0, paren)], "", ""};
+    own_call c{line.substr(0, paren),
+               ++counts[line.substr(0, paren)],
+               "",
+               "",
+               -1,
+               false};
     own = own || line.rfind(OWN_CALLS_MARKER, 0) == 0;
     int fd = std::atoi(line.c_str() + paren + 1);
     std::size_t result = line.rfind(" = ");
@@ -350,10 +294,13 @@ std::vector<own_call> own_calls(const std::string &trace) {
       std::size_t q = line.find('"');
       c.path = line.substr(q + 1, line.find('"', q + 1) - q - 1);
       if (result != std::string::npos && line[result + 3] != '-')
-        opened[std::atoi(line.c_str() + result + 3)] = c.path;
+        opened[c.result = std::atoi(line.c_str() + result + 3)] = c.path;
+      listed.erase(c.result);
     }
-    if (c.name == "write" && opened.count(fd) != 0)
-      c.written = opened[fd];
+    if (c.name == "getdents64")
+      c.first_batch = listed.insert(fd).second;
+    if ((c.name == "write" || c.name == "close") && opened.count(fd) != 0)
+      c.file = opened[fd];
     if (c.name == "close")
       opened.erase(fd);
     if (own)
@@ -362,25 +309,8 @@ std::vector<own_call> own_calls(const std::string &trace) {
   return calls;
 }
 
-std::string convert_lower(const std::string &source) {
-  std::string r;
-  for (char ch : source.substr(0, source.find('\x1a'))) {
-    if (ch == '\r')
-      continue;
-    if (ch == '\n')
-      r += '\r';
-    r += ch >= 'A' && ch <= 'Z' ? static_cast<char>(ch - 'A' + 'a') : ch;
-  }
-  return r;
-}
-
 std::string progress_line(const conversion &c) {
-  return "Translate file '" + base_name(c.source) + "' to file '" +
-         base_name(c.target) + "'\r\n";
-}
-
-std::string diagnostic(const std::string &label, const std::string &reason) {
-  return label + ": " + reason + "\r\n";
+  return common::progress(base_name(c.source), base_name(c.target));
 }
 
 std::vector<std::string> broken_promises(const scenario &s, const outcome &o,
@@ -392,7 +322,7 @@ std::vector<std::string> broken_promises(const scenario &s, const outcome &o,
   check_sources(s, o, before, after, &broken);
   check_targets(s, o, before, after, &broken);
   if (failed != nullptr)
-    check_failed_write(s, o, after, *failed, &broken);
+    check_failed_call(s, o, before, after, *failed, &broken);
   return broken;
 }
 
@@ -406,10 +336,7 @@ checked_run run_checked(const workspace &ws, const scenario &s,
     return r;
   }
   r.before = snapshot(ws, s);
-  std::vector<std::string> argv = launcher;
-  argv.push_back(program());
-  argv.insert(argv.end(), s.args.begin(), s.args.end());
-  r.o = run_in(ws, argv, as_limit);
+  r.o = run_in(ws, common::command(launcher, s.args, {-1, as_limit}));
   r.after = snapshot(ws, s);
   r.broken = broken_promises(s, r.o, r.before, r.after, failed);
   return r;

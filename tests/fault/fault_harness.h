@@ -9,21 +9,14 @@
 
 #include <sys/types.h>
 
+#include "common/files.h"
+#include "common/reference.h"
+#include "common/runner.h"
+
 #include <string>
 #include <vector>
 
 namespace fault {
-
-enum entry_kind { ENTRY_FILE, ENTRY_HARD_LINK, ENTRY_SYMLINK };
-
-// One entry laid down before a run: a file with its bytes, or a link to
-// the path in data (relative to the run's directory for a hard link, as
-// stored for a symbolic one).
-struct entry {
-  std::string path;
-  entry_kind kind;
-  std::string data;
-};
 
 // A source of the run and the target the program writes for it.
 struct conversion {
@@ -34,7 +27,7 @@ struct conversion {
 struct scenario {
   std::string name;
   std::vector<std::string> args; // after the program's name
-  std::vector<entry> files;
+  common::Tree files;
   std::vector<conversion> conversions;
   bool converts; // a run without faults converts every source; otherwise it
                  // refuses the one target as the source itself
@@ -47,6 +40,7 @@ struct file_state {
   state_kind kind;
   unsigned long long inode;
   std::string bytes; // a regular file's content, a symbolic link's target
+  std::string data;  // what reading the name gives, through a link too
 };
 
 struct outcome {
@@ -60,10 +54,12 @@ struct outcome {
 // on), as a plain traced run shows it.
 struct own_call {
   std::string name;
-  int when;            // strace's count of this call name, this one included
-  std::string written; // a write's: the name its descriptor was opened as,
-                       // empty for an inherited descriptor
-  std::string path;    // an openat's path
+  int when;         // strace's count of this call name, this one included
+  std::string file; // a write's or close's: the name its descriptor was
+                    // opened as, empty for an inherited descriptor
+  std::string path; // an openat's path
+  int result;       // an openat's descriptor, -1 when it failed
+  bool first_batch; // a getdents64 that fetches a listing's first entries
 };
 
 // A call failed on purpose, and the errno it failed with.
@@ -81,34 +77,31 @@ struct workspace {
 // EIO, ENOMEM, EINTR or ENOSPC by name.
 const char *error_name(int error);
 
-std::string program(); // $MORVIDEX, empty when it is not an absolute path
-std::string slurp(const std::string &path);
+using common::program;
+using common::slurp;
 
-workspace make_workspace(const std::string &name);
-void remove_workspace(const workspace &ws);
 // Empties root and lays the scenario's files down in it.
 bool lay_down(const workspace &ws, const scenario &s);
 // The sources' states, then the targets'.
 std::vector<file_state> snapshot(const workspace &ws, const scenario &s);
 std::string describe(const file_state &state);
 
-// Runs argv in root, with standard input on /dev/null and an address-space
-// limit in bytes unless as_limit is negative.  start_in returns the child's
-// pid, wait_for collects it.
-pid_t start_in(const workspace &ws, const std::vector<std::string> &argv,
-               long long as_limit = -1);
+// Runs argv (from common::command) in root, with standard input on
+// /dev/null and standard output and error into files beside root.
+// start_in returns the child's pid, wait_for collects it.
+pid_t start_in(const workspace &ws, const std::vector<std::string> &argv);
 outcome wait_for(const workspace &ws, pid_t pid, int seconds = 30);
-outcome run_in(const workspace &ws, const std::vector<std::string> &argv,
-               long long as_limit = -1);
+outcome run_in(const workspace &ws, const std::vector<std::string> &argv);
 
 // The program's own calls in the text of `strace -f -o FILE`.
 std::vector<own_call> own_calls(const std::string &trace);
 
-// The reference conversion to lower case: data up to the first 0x1A, CR
-// dropped, LF written as CR LF, A-Z to a-z.
-std::string convert_lower(const std::string &source);
+// The reference conversion to lower case.
+inline std::string convert_lower(const std::string &source) {
+  return common::converted(source, false);
+}
 std::string progress_line(const conversion &c);
-std::string diagnostic(const std::string &label, const std::string &reason);
+using common::diag;
 
 // Every promise the run broke, each as one sentence; `failed` names the
 // injected fault, if any, for the checks that depend on it.

@@ -24,8 +24,7 @@ using namespace fault;
 
 namespace {
 
-const char BANNER[] = "morvidex 1.0 - converts the letters of text files to "
-                      "lower or upper case\r\n";
+using common::BANNER;
 const char LABEL_OPEN_OUTPUT[] = "Can't open output file.";
 const char LABEL_WRITE_OUTPUT[] = "Can't write output file.";
 
@@ -57,34 +56,39 @@ std::string mixed_text(std::size_t size) {
 
 const std::string BIG = mixed_text(300 * KIB);
 const conversion BIG_LO = {"big.txt", "big.lo"};
-const entry BIG_TXT = {"big.txt", ENTRY_FILE, BIG};
+const common::Tree BIG_TXT = {{"big.txt", common::file(BIG)}};
 
 const std::vector<scenario> &scenarios() {
   static const std::vector<scenario> table = {
       {"new_target", {"-l", "big.txt"}, {BIG_TXT}, {BIG_LO}, true},
       {"existing_target",
        {"-l", "big.txt"},
-       {BIG_TXT, {"big.lo", ENTRY_FILE, "Old Target\r\n"}},
+       BIG_TXT + common::Tree{{"big.lo", common::file("Old Target\r\n")}},
        {BIG_LO},
        true},
       {"hard_link_target",
        {"-l", "big.txt"},
-       {BIG_TXT, {"big.lo", ENTRY_HARD_LINK, "big.txt"}},
+       BIG_TXT + common::Tree{{"big.lo", common::hardlink("big.txt")}},
        {BIG_LO},
        false},
       {"symlink_target",
        {"-l", "big.txt"},
-       {BIG_TXT, {"big.lo", ENTRY_SYMLINK, "big.txt"}},
+       BIG_TXT + common::Tree{{"big.lo", common::symlink("big.txt")}},
        {BIG_LO},
        false},
+      {"linked_target",
+       {"-l", "big.txt"},
+       BIG_TXT + common::Tree{{"keep/real.dat", common::file("Old\r\n")},
+                              {"big.lo", common::symlink("keep/real.dat")}},
+       {BIG_LO},
+       true},
       {"tree_walk",
        {"-lr", "d"},
-       {{"d/one.txt", ENTRY_FILE, mixed_text(1000)},
-        {"d/two.txt", ENTRY_FILE,
-         "Ab\r\nC\x1a"
-         "DEF\r\n"},
-        {"d/sub/three.txt", ENTRY_FILE, mixed_text(150 * KIB)},
-        {"d/sub/four.txt", ENTRY_FILE, ""}},
+       {{"d/one.txt", common::file(mixed_text(1000))},
+        {"d/two.txt", common::file("Ab\r\nC\x1a"
+                                   "DEF\r\n")},
+        {"d/sub/three.txt", common::file(mixed_text(150 * KIB))},
+        {"d/sub/four.txt", common::file("")}},
        {{"d/one.txt", "d/one.lo"},
         {"d/two.txt", "d/two.lo"},
         {"d/sub/three.txt", "d/sub/three.lo"},
@@ -96,9 +100,10 @@ const std::vector<scenario> &scenarios() {
 
 // A workspace removed when the test leaves it, also on a fatal failure.
 struct scratch {
+  common::scratch dir;
   workspace ws;
-  explicit scratch(const std::string &name) : ws(make_workspace(name)) {}
-  ~scratch() { remove_workspace(ws); }
+  explicit scratch(const std::string &name)
+      : dir("fault-" + name), ws{dir.base, dir.base + "/w"} {}
 };
 
 std::string scenario_name(const testing::TestParamInfo<std::size_t> &info) {
@@ -118,13 +123,12 @@ void expect_plain(const scenario &s, const checked_run &r) {
   EXPECT_TRUE(r.broken.empty()) << "without faults:" << joined(r.broken);
   std::size_t n = s.conversions.size();
   for (std::size_t i = 0; i < n && s.converts; i++) {
-    EXPECT_EQ(convert_lower(r.before[i].bytes), r.after[n + i].bytes)
+    EXPECT_EQ(convert_lower(r.before[i].bytes), r.after[n + i].data)
         << s.conversions[i].target;
     EXPECT_NE(std::string::npos, r.o.out.find(progress_line(s.conversions[i])))
         << r.o.out;
   }
-  EXPECT_EQ(s.converts ? ""
-                       : diagnostic(LABEL_OPEN_OUTPUT, "File already exists"),
+  EXPECT_EQ(s.converts ? "" : diag(LABEL_OPEN_OUTPUT, "File already exists"),
             r.o.err);
 }
 
@@ -214,6 +218,47 @@ INSTANTIATE_TEST_SUITE_P(Scenario, FaultInjection,
                          testing::Range<std::size_t>(0, scenarios().size()),
                          scenario_name);
 
+// Descriptors 0 to 2 that the caller left closed are taken by the null
+// device before anything else is opened: no source, target or listing may
+// take the place of standard output or standard error, where messages
+// meant for them would reach it.
+TEST(FaultDescriptors, closed_standard_descriptors_never_go_to_files) {
+  ASSERT_FALSE(program().empty()) << "MORVIDEX must name the program";
+  struct row {
+    const char *name;
+    const char *closing; // the shell's redirections before the program
+  };
+  const row table[] = {
+      {"output", ">&-"},
+      {"error", "2>&-"},
+      {"input and output", "<&- >&-"},
+      {"input and error", "<&- 2>&-"},
+      {"all three", "<&- >&- 2>&-"},
+  };
+  const scenario &s = scenarios().back();
+  scratch dir("closed");
+  ASSERT_FALSE(dir.ws.base.empty()) << "mkdtemp failed";
+  std::string trace = dir.ws.base + "/trace";
+  for (const row &r : table) {
+    SCOPED_TRACE(r.name);
+    checked_run run = run_checked(
+        dir.ws, s,
+        {"strace", "-f", "-o", trace, "-e", "trace=fcntl,openat", "sh", "-c",
+         std::string("exec \"$0\" \"$@\" ") + r.closing});
+    EXPECT_TRUE(run.broken.empty()) << joined(run.broken);
+    std::size_t n = s.conversions.size();
+    for (std::size_t i = 0; i < n; i++)
+      EXPECT_EQ(convert_lower(run.before[i].bytes), run.after[n + i].data)
+          << s.conversions[i].target;
+    std::vector<own_call> calls = own_calls(slurp(trace));
+    EXPECT_FALSE(calls.empty()) << "no call from fcntl(0, F_GETFD) on";
+    for (const own_call &c : calls)
+      if (c.name == "openat" && c.result >= 0 && c.result <= 2 &&
+          c.path != "/dev/null")
+        ADD_FAILURE() << "'" << c.path << "' took descriptor " << c.result;
+  }
+}
+
 // The least limit in (lo, hi] for which holds(limit) is true, a page at a
 // time, for a condition true at hi that stays true above where it turns.
 long long least_limit(long long lo, long long hi,
@@ -229,19 +274,11 @@ long long least_limit(long long lo, long long hi,
 // that the dynamic loader fails, which is not the program's doing.
 bool reaches_main(const workspace &ws, const scenario &s, long long limit) {
   std::string trace = ws.base + "/trace";
-  std::vector<std::string> argv = {"strace",
-                                   "-o",
-                                   trace,
-                                   "-e",
-                                   "trace=execve,fcntl",
-                                   "prlimit",
-                                   "--as=" + std::to_string(limit),
-                                   "--",
-                                   program()};
-  argv.insert(argv.end(), s.args.begin(), s.args.end());
   if (!lay_down(ws, s))
     return false;
-  run_in(ws, argv);
+  run_in(ws, common::command({"strace", "-o", trace, "-e", "trace=execve,fcntl",
+                              "prlimit", "--as=" + std::to_string(limit), "--"},
+                             s.args));
   std::string text = slurp(trace);
   std::size_t exec = text.find("execve(\"" + program() + "\"");
   return exec != std::string::npos &&
@@ -254,7 +291,8 @@ bool same_result(const checked_run &a, const checked_run &b) {
               a.o.out == b.o.out && a.o.err == b.o.err && n == b.after.size();
   for (std::size_t i = 0; same && i < n; i++)
     same = a.after[i].kind == b.after[i].kind &&
-           a.after[i].bytes == b.after[i].bytes;
+           a.after[i].bytes == b.after[i].bytes &&
+           a.after[i].data == b.after[i].data;
   return same;
 }
 
@@ -328,18 +366,63 @@ TEST(FaultDisk, full_file_system_fails_the_copy) {
       "\"$0\" -l big.txt; status=$?\n"
       "stat -c '%F %i' big.txt >../after; cp big.txt ../source-after\n"
       "ls -A >../listing; exit $status";
-  outcome o = run_in(ws, {"unshare", "-m", "sh", "-c", script, program()});
+  outcome o =
+      run_in(ws, common::command({"unshare", "-m", "sh", "-c", script}, {}));
   std::string before = slurp(ws.base + "/before");
   ASSERT_FALSE(before.empty()) << "no tmpfs could be mounted: " << o.err;
   EXPECT_EQ(0, o.signal);
   EXPECT_EQ(0, o.status);
   EXPECT_EQ(BANNER, o.out) << "only the banner, no progress line";
-  EXPECT_EQ(diagnostic(LABEL_WRITE_OUTPUT, "No space left on device"), o.err);
+  EXPECT_EQ(diag(LABEL_WRITE_OUTPUT, "No space left on device"), o.err);
   EXPECT_EQ("big.txt\n", slurp(ws.base + "/listing")) << "a target is left";
   EXPECT_EQ(0u, before.rfind("regular file ", 0)) << before;
   EXPECT_EQ(before, slurp(ws.base + "/after")) << "the source was replaced";
   EXPECT_TRUE(source == slurp(ws.base + "/source-after"))
       << "the source was changed";
+}
+
+// Standard output in a file on a full 64 KiB file system: the banner and
+// ten progress lines of empty sources (73 + 10 * 42 bytes) fill the
+// 512-byte buffer, the eleventh line's write-out fails, and the batch is
+// lost together with that line.  Emptying the old 8 KiB a.lo then frees
+// space, so the lines after it reach the file at exit.
+TEST(FaultDisk, failed_batch_of_standard_output_takes_its_piece_along) {
+  if (geteuid() != 0)
+    GTEST_SKIP() << "needs root (unshare, mount)";
+  ASSERT_FALSE(program().empty()) << "MORVIDEX must name the program";
+  scratch dir("stdout");
+  const workspace &ws = dir.ws;
+  ASSERT_FALSE(ws.base.empty()) << "mkdtemp failed";
+  std::filesystem::create_directories(ws.root);
+  std::string sources, targets;
+  for (int i = 1; i <= 11; i++) {
+    std::string stem = (i < 10 ? "e0" : "e") + std::to_string(i);
+    sources += " " + stem + ".txt";
+    targets += stem + ".lo\n" + stem + ".txt\n";
+  }
+  const std::string script =
+      "mount -t tmpfs -o size=64k morvidex-fault \"$PWD\" && cd \"$PWD\" && "
+      "touch" +
+      sources +
+      " a.txt z.txt && head -c 8192 /dev/zero >a.lo && "
+      "{ dd if=/dev/zero of=fill bs=4096 2>/dev/null; touch ../filled; } || "
+      "exit 9\n"
+      "\"$0\" -l" +
+      sources +
+      " a.txt z.txt >out 2>../stderr; status=$?\n"
+      "cp out ../stdout; ls -A | sort >../listing; exit $status";
+  outcome o =
+      run_in(ws, common::command({"unshare", "-m", "sh", "-c", script}, {}));
+  ASSERT_TRUE(std::filesystem::exists(ws.base + "/filled"))
+      << "no full tmpfs could be made: " << o.err;
+  EXPECT_EQ(0, o.signal);
+  EXPECT_EQ(0, o.status);
+  EXPECT_EQ("Translate file 'a.txt' to file 'a.lo'\r\n"
+            "Translate file 'z.txt' to file 'z.lo'\r\n",
+            slurp(ws.base + "/stdout"));
+  EXPECT_EQ("", slurp(ws.base + "/stderr"));
+  EXPECT_EQ("a.lo\na.txt\n" + targets + "fill\nout\nz.lo\nz.txt\n",
+            slurp(ws.base + "/listing"));
 }
 
 // The pid of the only child of `parent`, or 0.
@@ -380,20 +463,20 @@ bool wait_until_held(pid_t strace_pid, const std::string &name) {
 struct race_row {
   const char *name;
   bool target_exists; // big.lo holds an old target before the run
-  entry_kind link;    // what replaces big.lo while its open is held
+  common::Kind link;  // what replaces big.lo while its open is held
 };
 
 const race_row RACE_TABLE[] = {
-    {"hard link replaces the old target", true, ENTRY_HARD_LINK},
-    {"symlink replaces the old target", true, ENTRY_SYMLINK},
-    {"hard link appears as the new target", false, ENTRY_HARD_LINK},
-    {"symlink appears as the new target", false, ENTRY_SYMLINK},
+    {"hard link replaces the old target", true, common::Kind::hardlink},
+    {"symlink replaces the old target", true, common::Kind::symlink},
+    {"hard link appears as the new target", false, common::Kind::hardlink},
+    {"symlink appears as the new target", false, common::Kind::symlink},
 };
 
 // The link is made beside big.lo and renamed over it, in one step.
-bool put_link(const workspace &ws, entry_kind link) {
+bool put_link(const workspace &ws, common::Kind link) {
   std::string made = ws.root + "/big.lo.new";
-  bool ok = link == ENTRY_HARD_LINK
+  bool ok = link == common::Kind::hardlink
                 ? ::link((ws.root + "/big.txt").c_str(), made.c_str()) == 0
                 : symlink("big.txt", made.c_str()) == 0;
   return ok && rename(made.c_str(), (ws.root + "/big.lo").c_str()) == 0;
@@ -410,14 +493,14 @@ void expect_refused(const file_state &source_before,
   EXPECT_EQ(0, o.signal);
   EXPECT_EQ(0, o.status);
   EXPECT_EQ(BANNER, o.out) << "only the banner, no progress line";
-  EXPECT_EQ(diagnostic(LABEL_OPEN_OUTPUT, "File already exists"), o.err);
+  EXPECT_EQ(diag(LABEL_OPEN_OUTPUT, "File already exists"), o.err);
 }
 
 void run_race(const race_row &row) {
   SCOPED_TRACE(row.name);
   scenario s = {"race", {"-l", "big.txt"}, {BIG_TXT}, {BIG_LO}, true};
   if (row.target_exists)
-    s.files.push_back({"big.lo", ENTRY_FILE, "Old Target\r\n"});
+    s.files["big.lo"] = common::file("Old Target\r\n");
   scratch dir("race");
   const workspace &ws = dir.ws;
   ASSERT_FALSE(ws.base.empty()) << "mkdtemp failed";
@@ -429,10 +512,12 @@ void run_race(const race_row &row) {
   ASSERT_TRUE(lay_down(ws, s));
   std::vector<file_state> before = snapshot(ws, s);
   pid_t pid = start_in(
-      ws, {"strace", "-f", "-o", "/dev/null", "-e", "trace=openat", "-e",
+      ws,
+      common::command(
+          {"strace", "-f", "-o", "/dev/null", "-e", "trace=openat", "-e",
            "inject=openat:delay_enter=" + std::string(RACE_DELAY_MICROSECONDS) +
-               ":when=" + std::to_string(when),
-           program(), "-l", "big.txt"});
+               ":when=" + std::to_string(when)},
+          s.args));
   bool held = wait_until_held(pid, "big.lo");
   bool linked = held && put_link(ws, row.link);
   outcome o = wait_for(ws, pid);

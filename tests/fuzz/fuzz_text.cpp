@@ -1,4 +1,4 @@
-// The text transforms against a byte-at-a-time reference: convert_text on
+// The text transforms against the tests' shared reference: convert_text on
 // every vector unit at every alignment, and text_read at every block size,
 // so that CR, CR LF and 0x1A fall on every edge.
 #include <sys/mman.h>
@@ -9,37 +9,12 @@
 #include <string>
 #include <vector>
 
+#include "common/reference.h"
 #include "textio/stream.h"
 
 using namespace morvidex;
 
 namespace {
-
-// The written form of raw text without 0x1A.
-std::string reference_written(const std::string &raw, letter_case to) {
-  std::string out;
-  for (unsigned char b : raw) {
-    if (b == '\r')
-      continue;
-    if (b == '\n')
-      out += '\r';
-    if (to == TO_LOWER && b >= 'A' && b <= 'Z')
-      b = static_cast<unsigned char>(b + 32);
-    if (to == TO_UPPER && b >= 'a' && b <= 'z')
-      b = static_cast<unsigned char>(b - 32);
-    out += static_cast<char>(b);
-  }
-  return out;
-}
-
-// The data a text stream reads: before the first 0x1A, CRs removed.
-std::string reference_read(const std::string &raw) {
-  std::string out;
-  for (char c : raw.substr(0, raw.find('\x1a')))
-    if (c != '\r')
-      out += c;
-  return out;
-}
 
 void check_convert(const std::string &raw, letter_case to, std::size_t offset) {
   std::string text = raw;
@@ -49,15 +24,17 @@ void check_convert(const std::string &raw, letter_case to, std::size_t offset) {
   std::vector<unsigned char> src(offset + text.size());
   std::copy(text.begin(), text.end(), src.begin() + offset);
   std::vector<unsigned char> dst(2 * text.size() + 1);
-  std::size_t n = convert_text(dst.data(), src.data() + offset, text.size(), to);
-  if (std::string(dst.begin(), dst.begin() + n) != reference_written(text, to))
+  std::size_t n =
+      convert_text(dst.data(), src.data() + offset, text.size(), to);
+  if (std::string(dst.begin(), dst.begin() + n) !=
+      common::converted(text, to == TO_UPPER))
     __builtin_trap();
 }
 
 void check_read(const std::string &raw, std::size_t block) {
   int fd = memfd_create("fuzz_text", 0);
-  if (fd < 0 || write(fd, raw.data(), raw.size()) !=
-                    static_cast<ssize_t>(raw.size()) ||
+  if (fd < 0 ||
+      write(fd, raw.data(), raw.size()) != static_cast<ssize_t>(raw.size()) ||
       lseek(fd, 0, SEEK_SET) != 0)
     __builtin_trap();
   std::string got;
@@ -67,7 +44,7 @@ void check_read(const std::string &raw, std::size_t block) {
   for (long n; (n = text_read(fd, buffer.data(), block, &marker, &code)) > 0;)
     got.append(buffer.begin(), buffer.begin() + n);
   close(fd);
-  if (code != 0 || got != reference_read(raw))
+  if (code != 0 || got != common::text_data(raw))
     __builtin_trap();
 }
 

@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <string>
 #include <unistd.h>
+#include <utility>
+#include <vector>
 
 #include "report/console.h"
 
@@ -53,33 +55,78 @@ TEST(Diagnostics, SystemErrorsByName) {
   EXPECT_EQ(2, error_from_code(ENOENT));
 }
 
-// Each row's first and last code, and the codes just outside it.
-TEST(Diagnostics, Win32CodesAtTheEdgesOfTheirRows) {
-  struct {
-    unsigned long code;
+// Every row of the Win32 code table, as ranges of codes: each code listed
+// gives its row's number, and every other code from 0 to 298 gives 19.
+// Above 298 a code counts as 1, after its low 16 bits are taken.
+TEST(Diagnostics, EveryWin32Code) {
+  struct row {
     int number;
-  } const cases[] = {
-      {0, 0},    {1, 19},      {2, 2},           {3, 2},    {4, 4},
-      {5, 5},    {6, 6},       {7, 8},           {9, 8},    {10, 20},
-      {11, 21},  {13, 19},     {14, 14},         {15, 5},   {17, 17},
-      {18, 2},   {19, 30},     {20, 41},         {21, 44},  {22, 40},
-      {26, 40},  {27, 41},     {28, 44},         {29, 40},  {31, 40},
-      {32, 5},   {34, 41},     {35, 23},         {36, 23},  {37, 14},
-      {49, 14},  {50, 15},     {52, 35},         {56, 42},  {57, 40},
-      {59, 40},  {60, 19},     {61, 27},         {62, 28},  {69, 40},
-      {71, 19},  {72, 42},     {73, 14},         {79, 14},  {80, 35},
-      {81, 14},  {86, 37},     {87, 19},         {88, 40},  {98, 19},
-      {99, 44},  {107, 22},    {109, 32},        {110, 2},  {112, 28},
-      {113, 4},  {114, 6},     {115, 14},        {116, 19}, {123, 2},
-      {127, 38}, {128, 24},    {132, 29},        {142, 42}, {145, 5},
-      {158, 5},  {167, 5},     {183, 35},        {184, 24}, {206, 48},
-      {230, 32}, {231, 42},    {233, 32},        {267, 19}, {298, 19},
-      {299, 19}, {0x10002, 2}, {0x7FFFFFFF, 19},
+    std::vector<std::pair<unsigned, unsigned>> codes; // first, last
   };
-  for (const auto &t : cases) {
-    SCOPED_TRACE(t.code);
-    EXPECT_EQ(t.number, error_from_win32(t.code));
-  }
+  const row table[] = {
+      {0, {{0, 0}}},
+      {2,
+       {{2, 3},
+        {18, 18},
+        {53, 53},
+        {63, 64},
+        {67, 67},
+        {110, 110},
+        {123, 123}}},
+      {4, {{4, 4}, {113, 113}}},
+      {5,
+       {{5, 5},
+        {12, 12},
+        {15, 16},
+        {32, 33},
+        {65, 65},
+        {145, 145},
+        {158, 158},
+        {167, 167}}},
+      {6, {{6, 6}, {114, 114}}},
+      {8, {{7, 9}}},
+      {14, {{14, 14}, {37, 49}, {73, 79}, {81, 81}, {115, 115}}},
+      {15, {{50, 50}, {55, 55}, {66, 66}}},
+      {17, {{17, 17}}},
+      {20, {{10, 10}}},
+      {21, {{11, 11}}},
+      {22, {{107, 107}}},
+      {23, {{35, 36}, {68, 68}, {84, 84}}},
+      {24, {{128, 129}, {184, 184}}},
+      {27, {{61, 61}}},
+      {28, {{62, 62}, {82, 82}, {112, 112}}},
+      {29, {{132, 132}}},
+      {30, {{19, 19}}},
+      {32, {{109, 109}, {230, 230}, {233, 233}}},
+      {35, {{52, 52}, {80, 80}, {85, 85}, {183, 183}}},
+      {37, {{86, 86}}},
+      {38, {{127, 127}}},
+      {40, {{22, 26}, {29, 31}, {57, 59}, {69, 69}, {83, 83}, {88, 88}}},
+      {41, {{20, 20}, {27, 27}, {34, 34}}},
+      {42,
+       {{56, 56},
+        {70, 70},
+        {72, 72},
+        {89, 89},
+        {100, 101},
+        {108, 108},
+        {142, 142},
+        {231, 231}}},
+      {44, {{21, 21}, {28, 28}, {51, 51}, {54, 54}, {99, 99}}},
+      {48, {{206, 206}}},
+  };
+  std::vector<int> want(299, 19);
+  for (const row &r : table)
+    for (auto [first, last] : r.codes)
+      for (unsigned code = first; code <= last; code++) {
+        ASSERT_EQ(19, want[code]) << "code " << code << " in two rows";
+        want[code] = r.number;
+      }
+  for (unsigned code = 0; code < want.size(); code++)
+    EXPECT_EQ(want[code], error_from_win32(code)) << "code " << code;
+  for (unsigned long code : {299ul, 0xFFFFul, 0x7FFFFFFFul})
+    EXPECT_EQ(19, error_from_win32(code)) << "code " << code;
+  EXPECT_EQ(2, error_from_win32(0x10002)) << "only the low 16 bits count";
 }
 
 // Runs report_failure with standard error sent to a file; returns what

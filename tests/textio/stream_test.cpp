@@ -2,6 +2,8 @@
 
 #include "textio/block_copy.h"
 
+#include "common/reference.h"
+
 #include <gtest/gtest.h>
 
 #include <cerrno>
@@ -41,20 +43,9 @@ protected:
   fs::path dir;
 };
 
-// What a conversion must write: nothing from the first 0x1A on, no CR,
-// letters mapped, each LF as CR LF.
+// What a conversion must write, by the reference shared by all tests.
 std::string expected_text(const std::string &raw, letter_case to) {
-  std::string out;
-  for (unsigned char b : raw) {
-    if (b == EOF_MARKER)
-      break;
-    if (b == CR)
-      continue;
-    if (b == LF)
-      out += '\r';
-    out += static_cast<char>(to == TO_LOWER ? tolower(b) : toupper(b));
-  }
-  return out;
+  return common::converted(raw, to == TO_UPPER);
 }
 
 // Random text over the bytes that matter at block and chunk edges.
