@@ -191,6 +191,10 @@ struct platform_monitor; // a lock and a condition its holders wait on
 // fewer when a CPU quota allows less; at least 1.
 unsigned platform_processors();
 
+// Whether a failure's code tells of a resource running short that other
+// work of the process may hold: descriptors, memory, disk space or quota.
+bool platform_is_shortage(int code);
+
 // How many descriptors the process may have open at once.
 unsigned long platform_descriptor_limit();
 

@@ -515,6 +515,21 @@ unsigned platform_processors() {
   return count > 1 ? quota_limit(static_cast<unsigned>(count)) : 1;
 }
 
+bool platform_is_shortage(int code) {
+  switch (code) {
+  case CODE_NO_MEMORY:
+  case ENOMEM:
+  case EMFILE:
+  case ENFILE:
+  case ENOSPC:
+  case EDQUOT:
+  case EAGAIN:
+    return true;
+  default:
+    return false;
+  }
+}
+
 unsigned long platform_descriptor_limit() {
   struct rlimit limit;
   if (getrlimit(RLIMIT_NOFILE, &limit) != 0)

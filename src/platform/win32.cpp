@@ -409,6 +409,20 @@ unsigned platform_processors() {
   return count > 0 ? count : 1;
 }
 
+bool platform_is_shortage(int code) {
+  switch (code) {
+  case CODE_NO_MEMORY:
+  case ERROR_NOT_ENOUGH_MEMORY:
+  case ERROR_OUTOFMEMORY:
+  case ERROR_TOO_MANY_OPEN_FILES:
+  case ERROR_DISK_FULL:
+  case ERROR_HANDLE_DISK_FULL:
+    return true;
+  default:
+    return false;
+  }
+}
+
 // Handles are not counted against a limit of the process.
 unsigned long platform_descriptor_limit() { return ~0UL; }
 

@@ -188,8 +188,8 @@ void free_if_unused(conversion_dir *dir) {
   std::free(dir);
 }
 
-// The oldest conversion failed while other work ran, which may be why
-// (space, descriptors or memory taken by work running ahead): with every
+// The oldest conversion failed for want of space, descriptors or memory
+// while other work ran, which may be why: with every
 // worker ended, the later conversions are undone (each wrote only a target
 // that did not exist before) and wait again, and the oldest is converted
 // once more, alone.  Only a second failure is reported.
@@ -230,7 +230,8 @@ void finish_oldest(item *oldest) {
       convert_taken(j);
   }
   platform_monitor_leave(pool.monitor);
-  if (oldest->outcome.result != CONVERTED && oldest->beside_others)
+  if (oldest->outcome.result != CONVERTED && oldest->beside_others &&
+      platform_is_shortage(oldest->outcome.code))
     convert_again_alone(oldest);
 }
 
@@ -455,6 +456,8 @@ void schedule_failure(const char *label, int code) {
 }
 
 bool have_scheduled() { return pool.count > 0; }
+
+bool have_run_ahead() { return pool.worker_count > 0; }
 
 bool have_scheduled_in(const file_id &id) {
   for (unsigned i = 0; i < pool.count; i++) {

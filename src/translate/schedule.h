@@ -64,9 +64,11 @@ void close_conversion_dir(conversion_dir *dir);
 void schedule_line(const char *format, const char *dir);
 void schedule_failure(const char *label, int code);
 
-// Whether anything scheduled is not yet reported, and whether a
-// conversion not yet reported converts in the directory called id.
+// Whether anything scheduled is not yet reported, whether conversions may
+// be running ahead of the oldest (workers run), and whether a conversion
+// not yet reported converts in the directory called id.
 bool have_scheduled();
+bool have_run_ahead();
 bool have_scheduled_in(const file_id &id);
 
 // Waits for every scheduled conversion and reports each, and the lines

@@ -92,6 +92,8 @@ int open_listing(const char *dir, platform_dir **listing) {
   if (!have_scheduled())
     return code;
   if (code != 0) {
+    if (!have_run_ahead() || !platform_is_shortage(code))
+      return code;
     release_scheduled();
     return platform_opendir(dir, listing);
   }
