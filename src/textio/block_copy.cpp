@@ -27,13 +27,14 @@ struct block_run {
   file_handle in;
   file_handle out;
   letter_case to;
-  unsigned long long next;    // the next block to take
-  unsigned long long turn;    // the block to be written next
-  unsigned long long end;     // no block from here on holds data
-  unsigned long long failed;  // the block whose read or write failed
-  unsigned long long written; // bytes of the target written so far
-  int code;                   // that failure's code
-  bool read_failed;           // whether it was the read
+  unsigned long long next;      // the next block to take
+  unsigned long long turn;      // the block to be written next
+  unsigned long long end;       // no block from here on holds data
+  unsigned long long failed;    // the block whose read or write failed
+  unsigned long long written;   // where the block of turn goes
+  unsigned long long failed_at; // where the failed block's data go
+  int code;                     // that failure's code
+  bool read_failed;             // whether it was the read
 };
 
 // A worker and its buffers: a raw block and its converted form.
@@ -136,11 +137,16 @@ int convert_block(const block_worker *w, unsigned long long b, std::size_t *n,
   return 0;
 }
 
-// Marks block b failed with code, in the monitor.
-void fail_block(block_run *run, unsigned long long b, int code, bool reading) {
-  run->failed = b;
-  run->code = code;
-  run->read_failed = reading;
+// Marks block b, whose data go at offset at, failed with code, in the
+// monitor; an earlier failed block stays the one that counts.
+void fail_block(block_run *run, unsigned long long b, unsigned long long at,
+                int code, bool reading) {
+  if (b < run->failed) {
+    run->failed = b;
+    run->failed_at = at;
+    run->code = code;
+    run->read_failed = reading;
+  }
   platform_monitor_wake_all(run->monitor);
 }
 
@@ -169,22 +175,21 @@ void convert_in_turn(void *worker) {
     if (b >= run->end || b >= run->failed)
       continue;
     if (code != 0) {
-      fail_block(run, b, code, true);
+      fail_block(run, b, run->written, code, true);
       continue;
     }
-    // Only the worker whose turn it is touches written, and the turn
-    // passes under the monitor.
+    // The block's place is known once the blocks before it are converted:
+    // the turn passes on before the write, so that writes follow each
+    // other without a wait between them.
     unsigned long long at = run->written;
-    platform_monitor_leave(run->monitor);
-    code = n > 0 ? platform_write_at(run->out, w->converted, n, at) : 0;
-    platform_monitor_enter(run->monitor);
-    if (code != 0) {
-      fail_block(run, b, code, false);
-      continue;
-    }
     run->written += n;
     run->turn = b + 1;
     platform_monitor_wake_all(run->monitor);
+    platform_monitor_leave(run->monitor);
+    code = n > 0 ? platform_write_at(run->out, w->converted, n, at) : 0;
+    platform_monitor_enter(run->monitor);
+    if (code != 0)
+      fail_block(run, b, at, code, false);
   }
   platform_monitor_leave(run->monitor);
 }
@@ -239,7 +244,7 @@ bool convert_side_by_side(text_stream *source, text_stream *target,
                           letter_case to, unsigned count) {
   block_run run{nullptr, source->handle, target->handle, to, 0,
                 0,       NO_BLOCK,       NO_BLOCK,       0,  0,
-                false};
+                0,       false};
   block_worker helpers[MAX_WORKERS];
   run.monitor = platform_monitor_make();
   if (run.monitor == nullptr)
@@ -254,6 +259,7 @@ bool convert_side_by_side(text_stream *source, text_stream *target,
   join_helpers(helpers, started);
   if (run.failed != NO_BLOCK) {
     run.next = run.turn = run.failed;
+    run.written = run.failed_at;
     run.failed = NO_BLOCK;
     convert_in_turn(&self);
   }
