@@ -280,6 +280,18 @@ TEST_F(Differential, NamesThatMeet) {
     expect_same_on_all(c);
 }
 
+// More directories with conversions pending than are held open at once:
+// twenty levels of ten files each.
+TEST_F(Differential, DeepTree) {
+  Tree t;
+  std::string dir;
+  for (int level = 0; level < 20; level++) {
+    dir += "l" + std::to_string(level) + "/";
+    t = t + many(dir, 10, "Level " + std::to_string(level) + "\n");
+  }
+  expect_same_on_all({"twenty levels", {"-lr", "l0"}, t});
+}
+
 TEST_F(Differential, RandomTrees) {
   for (unsigned seed = 1; seed <= 6; seed++) {
     const Tree t = random_tree(seed);
