@@ -6,11 +6,13 @@
 # The script runs itself again inside a mount namespace of its own
 # (unshare -m) and mounts a tmpfs there on a fresh directory: the data, the
 # outputs and the timings never touch a disk file system, and the mount goes
-# away with the namespace. hyperfine times every command RUNS times after one
-# warm-up run; before each run its --prepare step removes the outputs, so
-# every run creates its files anew:
-#   big file: morvidex -l on one 256 MiB CR LF file, against cat, tr and dd;
-#   tree:     morvidex -lr on 20,000 files of 1-4 KiB, against cp -rT.
+# away with the namespace. Each command runs once per round, RUNS rounds
+# after a warm-up round, the commands of a group in turn; before each run
+# the outputs are removed, so every run creates its files anew:
+#   big file: morvidex -l on one 256 MiB CR LF file, on all processors and
+#             on one (taskset -c 0), against cat;
+#   tree:     morvidex -lr on 20,000 files of 1-4 KiB, likewise, against
+#             cp -rT.
 # Then, untimed, strace -c counts the system calls of one tree run.
 set -euo pipefail
 export LC_ALL=C
@@ -22,8 +24,8 @@ BLOCK_DOUBLINGS=6           # big.txt = 2^6 blocks = 256 MiB
 BIG_BYTES=268435456
 TREE_DIRS=100
 TREE_FILES=20000
-BIG_TARGET=1.20             # morvidex / cat, at most
-TREE_TARGET=0.85            # morvidex / cp, at most
+BIG_TARGET=0.85             # morvidex / cat on all processors, at most
+TREE_TARGET=0.45            # morvidex / cp on all processors, at most
 SAMPLE=tree/d042/f08400     # one tree file whose output is checked
 
 die() { printf 'run.sh: %s\n' "$*" >&2; exit 1; }
@@ -37,7 +39,9 @@ package_of() {
     case $1 in
         unshare) echo util-linux ;;
         mount | umount) echo mount ;;
-        hyperfine | strace) echo "$1" ;;
+        strace) echo "$1" ;;
+        taskset) echo util-linux ;;
+        uptime) echo procps ;;
         awk) echo mawk ;;
         find) echo findutils ;;
         cmp) echo diffutils ;;
@@ -47,8 +51,8 @@ package_of() {
 
 check_tools() {
     local tool missing=0
-    for tool in unshare mount umount hyperfine strace awk find cp cat tr dd cmp \
-                mktemp realpath; do
+    for tool in unshare mount umount taskset strace awk find cp cat tr cmp \
+                mktemp realpath uptime; do
         if ! command -v "$tool" >/dev/null; then
             printf "run.sh: missing tool '%s' (Debian: apt-get install %s)\n" \
                 "$tool" "$(package_of "$tool")" >&2
@@ -158,65 +162,86 @@ check_outputs() {
 }
 
 # ---------------------------------------------------------------------------
-# Timings
+# Timings. Rounds are interleaved: each round runs every command of a group
+# once, in turn, after a warm-up round that is not counted, so that a change
+# in the machine's load falls on all of them alike. Each command starts from
+# the bare data: its outputs are removed before it runs.
 
-# medians JSON: the median of each command of a hyperfine export, in order.
-medians() { awk '/"median":/ { v = $2; sub(/,$/, "", v); print v + 0 }' "$1"; }
-
-time_big() {
-    local q
-    q=$(printf '%q' "$PROG")
-    hyperfine --style basic --warmup 1 --runs "$RUNS" --export-json big.json \
-        --prepare 'rm -f big.lo out' \
-        -n 'morvidex -l big.txt' "$q -l big.txt >/dev/null" \
-        -n 'cat' 'cat big.txt > out' \
-        -n 'tr' "tr 'A-Z' 'a-z' < big.txt > out" \
-        -n 'dd' 'dd if=big.txt of=out bs=64K conv=lcase status=none'
-    rm -f big.lo out
-    printf '\n'
+# wall COMMAND: runs the shell command once; prints its wall time in seconds.
+wall() {
+    local start=$EPOCHREALTIME
+    eval "$1" || die "failed: $1"
+    awk -v a="$start" -v b="$EPOCHREALTIME" 'BEGIN { printf "%.6f\n", b - a }'
 }
 
-# Each command starts from the bare tree: morvidex's prepare step deletes
-# the .lo files, cp's removes the copy, and the cleanup after each command's
-# last run removes both, so cp never copies the .lo files.
-time_tree() {
+# rounds GROUP PREPARE NAME COMMAND...: the rounds of one group; every time
+# goes to times.txt as "GROUP NAME ROUND SECONDS".
+rounds() {
+    local group=$1 prepare=$2 round i t
+    shift 2
+    for ((round = 0; round <= RUNS; round++)); do
+        for ((i = 1; i < $#; i += 2)); do
+            eval "$prepare"
+            t=$(wall "${@:i+1:1}")
+            ((round == 0)) || printf '%s %s %s %s\n' "$group" "${@:i:1}" "$round" "$t" >>times.txt
+        done
+    done
+    eval "$prepare"
+}
+
+time_all() {
     local q
     q=$(printf '%q' "$PROG")
-    hyperfine --style basic --warmup 1 --runs "$RUNS" --export-json tree.json \
-        --prepare "find tree -name '*.lo' -delete" \
-        --prepare 'rm -rf copy' \
-        --cleanup "find tree -name '*.lo' -delete; rm -rf copy" \
-        -n 'morvidex -lr tree' "$q -lr tree >/dev/null" \
-        -n 'cp -rT tree copy' 'cp -rT tree copy'
+    : >times.txt
+    rounds big 'rm -f big.lo out' \
+        all "$q -l big.txt >/dev/null" \
+        one "taskset -c 0 $q -l big.txt >/dev/null" \
+        cat 'cat big.txt > out'
+    rounds tree "find tree -name '*.lo' -delete; rm -rf copy" \
+        all "$q -lr tree >/dev/null" \
+        one "taskset -c 0 $q -lr tree >/dev/null" \
+        cp 'cp -rT tree copy'
 }
 
 # ---------------------------------------------------------------------------
 # Report
 
-# row COMMAND MEDIAN [MORVIDEX_MEDIAN [TARGET]]
+# median GROUP NAME [BASE]: the median of NAME's times in GROUP, or with
+# BASE the median of the per-round ratios NAME / BASE.
+median() {
+    awk -v g="$1" -v n="$2" -v b="${3-}" '
+        $1 == g && $2 == n { t[$3] = $4 }
+        $1 == g && $2 == b { u[$3] = $4 }
+        END {
+            k = 0
+            for (r in t) v[++k] = (b == "") ? t[r] : t[r] / u[r]
+            for (i = 2; i <= k; i++)
+                for (j = i; j > 1 && v[j - 1] > v[j]; j--) { x = v[j]; v[j] = v[j - 1]; v[j - 1] = x }
+            printf "%.4f\n", (k % 2) ? v[(k + 1) / 2] : (v[k / 2] + v[k / 2 + 1]) / 2
+        }' times.txt
+}
+
+# row LABEL GROUP NAME [BASE TARGET]
 row() {
     local ratio=- target=- result=''
-    if [[ $# -ge 3 ]]; then ratio=$(awk -v a="$3" -v b="$2" 'BEGIN { printf "%.3f", a / b }'); fi
-    if [[ $# -ge 4 ]]; then
-        target="<= $4"
-        result=$(awk -v r="$ratio" -v l="$4" 'BEGIN { print (r + 0 <= l + 0) ? "met" : "not met" }')
+    if [[ $# -ge 4 ]]; then ratio=$(median "$2" "$3" "$4"); fi
+    if [[ $# -ge 5 ]]; then
+        target="<= $5"
+        result=$(awk -v r="$ratio" -v l="$5" 'BEGIN { print (r + 0 <= l + 0) ? "met" : "not met" }')
     fi
-    printf '%-52s %9.4f %12s %9s  %s\n' "$1" "$2" "$ratio" "$target" "$result"
+    printf '%-44s %9s %10s %9s  %s\n' "$1" "$(median "$2" "$3")" "$ratio" "$target" "$result"
 }
 
 print_table() {
-    local big tree
-    mapfile -t big < <(medians big.json)
-    mapfile -t tree < <(medians tree.json)
-    [[ ${#big[@]} -eq 4 && ${#tree[@]} -eq 2 ]] || die "unexpected hyperfine export"
-    printf '\nmedians of %s runs (seconds); ratio = morvidex / command\n' "$RUNS"
-    printf '%-52s %9s %12s %9s  %s\n' command median ratio target result
-    row 'morvidex -l big.txt' "${big[0]}"
-    row 'cat big.txt > out' "${big[1]}" "${big[0]}" "$BIG_TARGET"
-    row "tr 'A-Z' 'a-z' < big.txt > out" "${big[2]}" "${big[0]}"
-    row 'dd if=big.txt of=out bs=64K conv=lcase status=none' "${big[3]}" "${big[0]}"
-    row 'morvidex -lr tree' "${tree[0]}"
-    row 'cp -rT tree copy' "${tree[1]}" "${tree[0]}" "$TREE_TARGET"
+    printf '\nmedians of %s interleaved rounds (seconds); ratio: median of the\n' "$RUNS"
+    printf 'per-round ratios morvidex / cat or cp\n'
+    printf '%-44s %9s %10s %9s  %s\n' command median ratio target result
+    row 'cat big.txt > out' big cat
+    row 'morvidex -l big.txt (all processors)' big all cat "$BIG_TARGET"
+    row 'morvidex -l big.txt (taskset -c 0)' big one cat
+    row 'cp -rT tree copy' tree cp
+    row 'morvidex -lr tree (all processors)' tree all cp "$TREE_TARGET"
+    row 'morvidex -lr tree (taskset -c 0)' tree one cp
 }
 
 # One untimed tree run under strace -c: calls per converted file by name.
@@ -257,8 +282,9 @@ start_inside() {
     printf 'data: big.txt %s bytes; tree: %s files in %s directories, %s KiB\n' \
         "$BIG_BYTES" "$(find tree -type f | wc -l)" "$TREE_DIRS" "$(du -sk tree | cut -f1)"
     check_outputs
-    time_big
-    time_tree
+    printf 'load before: %s\n' "$(uptime)"
+    time_all
+    printf 'load after:  %s\n' "$(uptime)"
     print_table
     print_syscalls
 }

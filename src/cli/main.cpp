@@ -48,5 +48,6 @@ int main(int argc, char **argv) {
     morvidex::exit(0);
   }
   morvidex::dispatch(count, args, TRANSLATORS);
+  morvidex::finish_translations();
   morvidex::exit(0);
 }

@@ -1,6 +1,6 @@
 // The platform layer: every system call the program makes goes through
 // the functions declared here, and nothing above this layer includes a
-// system header.  Each platform has one source file (posix.cpp today).
+// system header.  Each platform has one source file (posix.cpp, win32.cpp).
 //
 // A function that can fail returns 0 on success and the platform's own
 // error code on failure (errno on POSIX); the layers above turn that code
@@ -75,9 +75,13 @@ int platform_write(file_handle h, const void *data, std::size_t n);
 // Reads up to n bytes; *got is 0 at the end of the file.
 int platform_read(file_handle h, void *data, std::size_t n, std::size_t *got);
 
+// A name is looked up in the current directory, or in the directory that
+// dir has open (platform_open_directory) when it is not NO_HANDLE.
+
 // Opens an existing regular file for reading; a directory, FIFO, socket or
 // device is refused as access denied, without blocking on it.
-int platform_open_read(const char *name, file_handle *h, file_status *status);
+int platform_open_read(const char *name, file_handle *h, file_status *status,
+                       file_handle dir = NO_HANDLE);
 
 // Opens a file for writing, creating it when it is missing, and tells what
 // it is; a directory is refused as access denied, and a FIFO without a
@@ -87,7 +91,16 @@ int platform_open_read(const char *name, file_handle *h, file_status *status);
 // file untouched and the open refused as existing; any other regular file
 // is emptied through the handle.
 int platform_open_write(const char *name, const file_id *keep, file_handle *h,
-                        file_kind *kind);
+                        file_kind *kind, file_handle dir = NO_HANDLE);
+
+// Reads up to n bytes from offset on, leaving the handle's position alone
+// on POSIX; *got is 0 at or past the end of the file.
+int platform_read_at(file_handle h, void *data, std::size_t n,
+                     unsigned long long offset, std::size_t *got);
+
+// Writes all n bytes at offset, retrying short writes; a failure stops it.
+int platform_write_at(file_handle h, const void *data, std::size_t n,
+                      unsigned long long offset);
 
 // Releases a handle; the platform's code when it refuses.
 int platform_close(file_handle h);
@@ -95,20 +108,34 @@ int platform_close(file_handle h);
 // Status of a name, following links (is_link tells whether it was one).
 int platform_status(const char *name, file_status *status);
 
+// Whether name leads to nothing, not even a dangling symbolic link.
+bool platform_is_missing(const char *name, file_handle dir = NO_HANDLE);
+
+// Whether two different bare names in one directory always name two
+// different entries (no case folding, no short forms of names).
+extern const bool PLATFORM_EXACT_NAMES;
+
 // Removes the file called name.
-int platform_remove(const char *name);
+int platform_remove(const char *name, file_handle dir = NO_HANDLE);
+
+// Opens the directory called name for looking names up in it, and tells
+// what it is; refused where the platform cannot look names up that way.
+int platform_open_directory(const char *name, file_handle *h, file_id *id);
 
 // Whether name leads straight, not through a symbolic link, to the file
 // open as h (to a regular file when h is NO_HANDLE) and that file has no
 // other name: only then may removing the name stand for discarding the
 // file.  False when that cannot be told.
-bool platform_is_sole_name(const char *name, file_handle h);
+bool platform_is_sole_name(const char *name, file_handle h,
+                           file_handle dir = NO_HANDLE);
 
 // Empties the file open as h, leaving every name that leads to it; with h
 // NO_HANDLE, the regular file that name leads to, opened for the purpose.
-int platform_empty(const char *name, file_handle h);
+int platform_empty(const char *name, file_handle h,
+                   file_handle dir = NO_HANDLE);
 
-// Opens a listing of dir; an empty name lists the current directory.
+// Opens a listing of dir; an empty name lists the current directory.  A
+// directory that lists no entry at all (it has been removed) is missing.
 int platform_opendir(const char *dir, platform_dir **listing);
 
 // The next entry name, or nullptr at the end of the listing (a failure to
@@ -116,6 +143,19 @@ int platform_opendir(const char *dir, platform_dir **listing);
 // of, KIND_UNKNOWN when it knows none; it is valid until the next call.
 const char *platform_readdir(platform_dir *listing, file_kind *hint,
                              bool *is_link);
+
+// What the next platform_readdir asks of the system: the entries a read
+// of a directory returns depend on the files there when it is made.
+enum listing_read {
+  READ_NONE,     // nothing: the entry is already read, or the listing ended
+  READ_NEW_ONLY, // a read after one that reached the directory's end, which
+                 // can only bring entries made since
+  READ_MORE,     // a read that may bring entries that were there before
+};
+listing_read platform_listing_next_read(const platform_dir *listing);
+
+// The identity of the directory a listing lists.
+int platform_listing_id(const platform_dir *listing, file_id *id);
 
 // Releases a listing and everything it holds.
 int platform_closedir(platform_dir *listing);
@@ -140,6 +180,45 @@ int platform_program_path(char *buffer, std::size_t size);
 
 // Whether c leads a double-byte character in the narrow code page.
 bool platform_is_lead_byte(unsigned char c);
+
+// Threads, and one lock with one condition to wait for, for work that runs
+// side by side.  Nothing above this layer sees a thread library.
+
+struct platform_thread;  // a started thread, until it is joined
+struct platform_monitor; // a lock and a condition its holders wait on
+
+// How many processors the process may run on: those of its affinity mask,
+// fewer when a CPU quota allows less; at least 1.
+unsigned platform_processors();
+
+// Whether a failure's code tells of a resource running short that other
+// work of the process may hold: descriptors, memory, disk space or quota.
+bool platform_is_shortage(int code);
+
+// How many descriptors the process may have open at once.
+unsigned long platform_descriptor_limit();
+
+// Starts body(arg) on a new thread with a small stack; nullptr when the
+// thread cannot start (memory, limits), which leaves nothing behind.
+platform_thread *platform_thread_start(void (*body)(void *), void *arg);
+
+// Waits for the thread to finish and releases it.
+void platform_thread_join(platform_thread *thread);
+
+// A new monitor, or nullptr when there is no memory for it.
+platform_monitor *platform_monitor_make();
+void platform_monitor_free(platform_monitor *monitor);
+
+// Takes and releases the lock.
+void platform_monitor_enter(platform_monitor *monitor);
+void platform_monitor_leave(platform_monitor *monitor);
+
+// Releases the lock, waits until woken, takes the lock again.  A wait may
+// end without a wake: callers test their condition in a loop.
+void platform_monitor_wait(platform_monitor *monitor);
+
+// Wakes every thread waiting on the monitor; called with the lock held.
+void platform_monitor_wake_all(platform_monitor *monitor);
 
 // Ends the process with status at once; nothing is written out.
 [[noreturn]] void platform_exit(int status);

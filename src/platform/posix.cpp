@@ -2,26 +2,86 @@
 // system calls, each failure given back as its errno value.
 #include "platform/platform.h"
 
+#include <atomic>
 #include <cerrno>
+#include <climits>
 #include <csignal>
 #include <cstdlib>
+#include <cstring>
+#include <ctime>
 #include <dirent.h>
 #include <fcntl.h>
+#include <linux/futex.h>
+#include <new>
+#include <pthread.h>
+#include <sched.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 namespace morvidex {
 
+// A listing reads its directory a buffer of entries at a time, so that the
+// walk can tell which entries it will get without asking the system again.
+constexpr std::size_t LISTING_BUFFER_SIZE = 32 * 1024;
+
+// The most an entry takes in the buffer: its header, a name of 255 bytes
+// and its terminator, rounded up to 8.
+constexpr std::size_t LARGEST_ENTRY = 24 + 256;
+
 struct platform_dir {
-  DIR *dir;
-  struct dirent *pending; // the entry the open fetched, not returned yet
+  int fd;
+  std::size_t next; // the next entry's offset in buffer
+  std::size_t end;  // the end of what the last read gave
+  bool finished;    // a read gave nothing more, or failed
+  bool complete;    // the last read stopped at the directory's end, with
+                    // room left for another entry
+  alignas(8) unsigned char buffer[LISTING_BUFFER_SIZE];
+};
+
+// A thread says when its work is done through a futex of its own, and the
+// monitor is a lock and a wake count on futexes: the C library's own waits
+// end the process when the system call fails in a way they do not expect,
+// while here every failed wait counts as an early wake-up, after which the
+// waiter looks again.  A thread runs on a stack the program allocates and
+// frees once the thread is gone, so that no address space stays taken by
+// the library's cache of stacks after the work is done.
+struct platform_thread {
+  std::atomic<int> done;
+  pthread_t id;
+  void *stack;
+  void (*body)(void *);
+  void *arg;
+};
+
+struct platform_monitor {
+  std::atomic<int> lock; // 0 free, 1 held, 2 held with waiters
+  std::atomic<int> wakes;
+  int sleepers; // threads in platform_monitor_wait; under the lock
 };
 
 const error_codes PLATFORM_ERROR_CODES = CODES_ERRNO;
+const bool PLATFORM_EXACT_NAMES = true;
 
 namespace {
 
 const char NULL_DEVICE[] = "/dev/null";
+
+// Where the process's control group is named, and where the CPU quota of a
+// control group (version 2) is kept: "max PERIOD" or "QUOTA PERIOD".
+const char OWN_GROUPS[] = "/proc/self/cgroup";
+const char UNIFIED_GROUP[] = "0::";
+const char GROUP_ROOT[] = "/sys/fs/cgroup";
+const char CPU_QUOTA_FILE[] = "/cpu.max";
+constexpr std::size_t GROUP_TEXT_SIZE = 4096;
+
+// A worker's stack: the conversion needs little, but a thread sanitizer
+// asks for close to a megabyte.  Pages never touched cost no memory.
+constexpr std::size_t THREAD_STACK_SIZE = 1024 * 1024;
+
+// The longest a thread sleeps before it looks again at what it waits for.
+constexpr long WAIT_NANOSECONDS = 10 * 1000 * 1000;
 
 file_kind kind_of_mode(mode_t mode) {
   if (S_ISREG(mode))
@@ -61,6 +121,82 @@ file_kind kind_of_dirent(unsigned char type) {
 int close_keeping(int fd, int code) {
   close(fd);
   return code;
+}
+
+// Where a name is looked up: the current directory, or an open one.
+int at(file_handle dir) {
+  return dir == NO_HANDLE ? AT_FDCWD : static_cast<int>(dir);
+}
+
+// Reads a small file whole into buffer, terminated; false when it cannot.
+bool read_small(const char *name, char *buffer, std::size_t size) {
+  int fd = open(name, O_RDONLY | O_NOCTTY | O_CLOEXEC);
+  if (fd == -1)
+    return false;
+  std::size_t total = 0;
+  ssize_t n = 0;
+  while (total < size - 1 &&
+         (n = read(fd, buffer + total, size - 1 - total)) > 0)
+    total += static_cast<std::size_t>(n);
+  close(fd);
+  buffer[total] = '\0';
+  return n >= 0;
+}
+
+// The processors a CPU quota of the process's control group allows, or
+// count when there is none or it cannot be read.
+unsigned quota_limit(unsigned count) {
+  char text[GROUP_TEXT_SIZE];
+  if (!read_small(OWN_GROUPS, text, sizeof text))
+    return count;
+  const char *line = std::strstr(text, UNIFIED_GROUP);
+  if (line == nullptr || (line != text && line[-1] != '\n'))
+    return count;
+  const char *group = line + sizeof UNIFIED_GROUP - 1;
+  std::size_t length = std::strcspn(group, "\n");
+  char path[GROUP_TEXT_SIZE];
+  if (sizeof GROUP_ROOT + length + sizeof CPU_QUOTA_FILE > sizeof path)
+    return count;
+  std::memcpy(path, GROUP_ROOT, sizeof GROUP_ROOT - 1);
+  std::memcpy(path + sizeof GROUP_ROOT - 1, group, length);
+  std::memcpy(path + sizeof GROUP_ROOT - 1 + length, CPU_QUOTA_FILE,
+              sizeof CPU_QUOTA_FILE);
+  if (!read_small(path, text, sizeof text))
+    return count;
+  char *end = nullptr;
+  unsigned long long quota = std::strtoull(text, &end, 10);
+  if (end == text)
+    return count; // "max": no quota
+  unsigned long long period = std::strtoull(end, nullptr, 10);
+  if (quota == 0 || period == 0)
+    return count;
+  unsigned long long allowed = (quota + period - 1) / period;
+  return allowed < count ? static_cast<unsigned>(allowed) : count;
+}
+
+static_assert(sizeof(std::atomic<int>) == sizeof(int),
+              "a futex word is a plain int");
+
+// Sleeps while *word holds expected; returns early on any failure, and
+// after a short while in any case, so that a wake whose system call failed
+// delays a waiter but never leaves it asleep.
+void futex_wait(std::atomic<int> *word, int expected) {
+  struct timespec most = {0, WAIT_NANOSECONDS};
+  syscall(SYS_futex, reinterpret_cast<int *>(word), FUTEX_WAIT_PRIVATE,
+          expected, &most, nullptr, 0);
+}
+
+void futex_wake(std::atomic<int> *word, int count) {
+  syscall(SYS_futex, reinterpret_cast<int *>(word), FUTEX_WAKE_PRIVATE, count,
+          nullptr, nullptr, 0);
+}
+
+void *run_thread(void *thread) {
+  auto *t = static_cast<platform_thread *>(thread);
+  t->body(t->arg);
+  t->done.store(1, std::memory_order_release);
+  futex_wake(&t->done, INT_MAX);
+  return nullptr;
 }
 
 } // namespace
@@ -112,11 +248,12 @@ int platform_read(file_handle h, void *data, std::size_t n, std::size_t *got) {
   }
 }
 
-int platform_open_read(const char *name, file_handle *h, file_status *status) {
+int platform_open_read(const char *name, file_handle *h, file_status *status,
+                       file_handle dir) {
   // O_NONBLOCK keeps a FIFO or a device from blocking the open; what is
   // opened is refused unless it is a regular file, on which the flag has no
   // effect.
-  int fd = open(name, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  int fd = openat(at(dir), name, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
   if (fd == -1)
     return errno == ENXIO ? EACCES : errno; // a socket, a driverless device
   struct stat st;
@@ -130,10 +267,11 @@ int platform_open_read(const char *name, file_handle *h, file_status *status) {
 }
 
 int platform_open_write(const char *name, const file_id *keep, file_handle *h,
-                        file_kind *kind) {
+                        file_kind *kind, file_handle dir) {
   // A name that leads nowhere yet gets a new file, which cannot be the
   // source: no status call is needed.
-  int fd = open(name, O_WRONLY | O_CREAT | O_EXCL | O_NOCTTY | O_CLOEXEC, 0666);
+  int fd = openat(at(dir), name,
+                  O_WRONLY | O_CREAT | O_EXCL | O_NOCTTY | O_CLOEXEC, 0666);
   if (fd != -1) {
     *kind = KIND_REGULAR;
     *h = fd;
@@ -145,7 +283,8 @@ int platform_open_write(const char *name, const file_id *keep, file_handle *h,
   // the descriptor leads to, so that neither a failing status call nor a
   // link made meanwhile by another process can lead to the source being
   // emptied.  O_NONBLOCK makes a FIFO without a reader fail at once.
-  fd = open(name, O_WRONLY | O_CREAT | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666);
+  fd = openat(at(dir), name,
+              O_WRONLY | O_CREAT | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666);
   if (fd == -1)
     return errno == EISDIR ? EACCES : errno;
   struct stat st;
@@ -162,6 +301,38 @@ int platform_open_write(const char *name, const file_id *keep, file_handle *h,
   return 0;
 }
 
+int platform_read_at(file_handle h, void *data, std::size_t n,
+                     unsigned long long offset, std::size_t *got) {
+  for (;;) {
+    ssize_t done =
+        pread(static_cast<int>(h), data, n, static_cast<off_t>(offset));
+    if (done >= 0) {
+      *got = static_cast<std::size_t>(done);
+      return 0;
+    }
+    if (errno != EINTR)
+      return errno;
+  }
+}
+
+int platform_write_at(file_handle h, const void *data, std::size_t n,
+                      unsigned long long offset) {
+  const char *p = static_cast<const char *>(data);
+  while (n > 0) {
+    ssize_t done =
+        pwrite(static_cast<int>(h), p, n, static_cast<off_t>(offset));
+    if (done < 0) {
+      if (errno == EINTR)
+        continue;
+      return errno;
+    }
+    p += done;
+    n -= static_cast<std::size_t>(done);
+    offset += static_cast<unsigned long long>(done);
+  }
+  return 0;
+}
+
 int platform_close(file_handle h) {
   return close(static_cast<int>(h)) == -1 ? errno : 0;
 }
@@ -174,12 +345,34 @@ int platform_status(const char *name, file_status *status) {
   return 0;
 }
 
-int platform_remove(const char *name) { return unlink(name) == -1 ? errno : 0; }
+bool platform_is_missing(const char *name, file_handle dir) {
+  struct stat st;
+  return fstatat(at(dir), name, &st, AT_SYMLINK_NOFOLLOW) == -1 &&
+         errno == ENOENT;
+}
 
-bool platform_is_sole_name(const char *name, file_handle h) {
+int platform_remove(const char *name, file_handle dir) {
+  return unlinkat(at(dir), name, 0) == -1 ? errno : 0;
+}
+
+int platform_open_directory(const char *name, file_handle *h, file_id *id) {
+  // O_PATH: looking names up needs no right to read the directory.
+  int fd = open(name, O_PATH | O_DIRECTORY | O_CLOEXEC);
+  if (fd == -1)
+    return errno;
+  struct stat st;
+  if (fstat(fd, &st) == -1)
+    return close_keeping(fd, errno);
+  id->device = st.st_dev;
+  id->index = st.st_ino;
+  *h = fd;
+  return 0;
+}
+
+bool platform_is_sole_name(const char *name, file_handle h, file_handle dir) {
   struct stat by_name, opened;
-  if (lstat(name, &by_name) == -1 || !S_ISREG(by_name.st_mode) ||
-      by_name.st_nlink != 1)
+  if (fstatat(at(dir), name, &by_name, AT_SYMLINK_NOFOLLOW) == -1 ||
+      !S_ISREG(by_name.st_mode) || by_name.st_nlink != 1)
     return false;
   if (h == NO_HANDLE)
     return true;
@@ -187,10 +380,10 @@ bool platform_is_sole_name(const char *name, file_handle h) {
          opened.st_dev == by_name.st_dev && opened.st_ino == by_name.st_ino;
 }
 
-int platform_empty(const char *name, file_handle h) {
+int platform_empty(const char *name, file_handle h, file_handle dir) {
   if (h != NO_HANDLE)
     return ftruncate(static_cast<int>(h), 0) == -1 ? errno : 0;
-  int fd = open(name, O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  int fd = openat(at(dir), name, O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
   if (fd == -1)
     return errno;
   struct stat st;
@@ -202,42 +395,71 @@ int platform_empty(const char *name, file_handle h) {
 }
 
 int platform_opendir(const char *dir, platform_dir **listing) {
-  DIR *d = opendir(*dir == '\0' ? "." : dir);
-  if (d == nullptr)
+  int fd = open(*dir == '\0' ? "." : dir,
+                O_RDONLY | O_NONBLOCK | O_DIRECTORY | O_CLOEXEC);
+  if (fd == -1)
     return errno;
-  *listing = static_cast<platform_dir *>(std::malloc(sizeof(platform_dir)));
-  if (*listing == nullptr) {
-    closedir(d);
-    return ENOMEM;
-  }
-  // The first entry is fetched now: a directory that lists nothing at all,
+  auto *d = static_cast<platform_dir *>(std::malloc(sizeof(platform_dir)));
+  if (d == nullptr)
+    return close_keeping(fd, ENOMEM);
+  d->fd = fd;
+  d->next = d->end = 0;
+  d->finished = false;
+  d->complete = false;
+  // The first entries are read now: a directory that lists nothing at all,
   // not even "." and "..", has been removed, and is reported as missing.
-  errno = 0;
-  (*listing)->dir = d;
-  (*listing)->pending = readdir(d);
-  if ((*listing)->pending == nullptr) {
-    int code = errno != 0 ? errno : ENOENT;
-    platform_closedir(*listing);
+  long n = syscall(SYS_getdents64, fd, d->buffer, sizeof d->buffer);
+  if (n <= 0) {
+    int code = n < 0 ? errno : ENOENT;
+    platform_closedir(d);
     return code;
   }
+  d->end = static_cast<std::size_t>(n);
+  d->complete = d->end + LARGEST_ENTRY <= sizeof d->buffer;
+  *listing = d;
   return 0;
 }
 
 const char *platform_readdir(platform_dir *listing, file_kind *hint,
                              bool *is_link) {
-  struct dirent *entry = listing->pending;
-  listing->pending = nullptr;
-  if (entry == nullptr)
-    entry = readdir(listing->dir);
-  if (entry == nullptr)
-    return nullptr;
+  if (listing->next >= listing->end) {
+    // A failure to read further looks like the end of the listing.
+    long n = listing->finished
+                 ? 0
+                 : syscall(SYS_getdents64, listing->fd, listing->buffer,
+                           sizeof listing->buffer);
+    listing->next = 0;
+    listing->end = n > 0 ? static_cast<std::size_t>(n) : 0;
+    listing->finished = n <= 0;
+    listing->complete = listing->end + LARGEST_ENTRY <= sizeof listing->buffer;
+    if (listing->finished)
+      return nullptr;
+  }
+  auto *entry =
+      reinterpret_cast<struct dirent64 *>(listing->buffer + listing->next);
+  listing->next += entry->d_reclen;
   *is_link = entry->d_type == DT_LNK;
   *hint = kind_of_dirent(entry->d_type);
   return entry->d_name;
 }
 
+listing_read platform_listing_next_read(const platform_dir *listing) {
+  if (listing->next < listing->end || listing->finished)
+    return READ_NONE;
+  return listing->complete ? READ_NEW_ONLY : READ_MORE;
+}
+
+int platform_listing_id(const platform_dir *listing, file_id *id) {
+  struct stat st;
+  if (fstat(listing->fd, &st) == -1)
+    return errno;
+  id->device = st.st_dev;
+  id->index = st.st_ino;
+  return 0;
+}
+
 int platform_closedir(platform_dir *listing) {
-  int result = closedir(listing->dir) == -1 ? errno : 0;
+  int result = close(listing->fd) == -1 ? errno : 0;
   std::free(listing);
   return result;
 }
@@ -284,6 +506,126 @@ int platform_program_path(char *buffer, std::size_t size) {
 }
 
 bool platform_is_lead_byte(unsigned char /*c*/) { return false; }
+
+unsigned platform_processors() {
+  cpu_set_t set;
+  CPU_ZERO(&set);
+  if (sched_getaffinity(0, sizeof set, &set) != 0)
+    return 1;
+  int count = CPU_COUNT(&set);
+  return count > 1 ? quota_limit(static_cast<unsigned>(count)) : 1;
+}
+
+bool platform_is_shortage(int code) {
+  switch (code) {
+  case CODE_NO_MEMORY:
+  case ENOMEM:
+  case EMFILE:
+  case ENFILE:
+  case ENOSPC:
+  case EDQUOT:
+  case EAGAIN:
+    return true;
+  default:
+    return false;
+  }
+}
+
+unsigned long platform_descriptor_limit() {
+  struct rlimit limit;
+  if (getrlimit(RLIMIT_NOFILE, &limit) != 0)
+    return 0;
+  return static_cast<unsigned long>(limit.rlim_cur);
+}
+
+platform_thread *platform_thread_start(void (*body)(void *), void *arg) {
+  auto *thread =
+      static_cast<platform_thread *>(std::malloc(sizeof(platform_thread)));
+  void *stack = std::malloc(THREAD_STACK_SIZE);
+  pthread_attr_t attributes;
+  bool started = false;
+  if (thread != nullptr && stack != nullptr &&
+      pthread_attr_init(&attributes) == 0) {
+    new (&thread->done) std::atomic<int>(0);
+    thread->stack = stack;
+    thread->body = body;
+    thread->arg = arg;
+    started =
+        pthread_attr_setstack(&attributes, stack, THREAD_STACK_SIZE) == 0 &&
+        pthread_create(&thread->id, &attributes, run_thread, thread) == 0;
+    pthread_attr_destroy(&attributes);
+  }
+  if (started)
+    return thread;
+  std::free(stack);
+  std::free(thread);
+  return nullptr;
+}
+
+// The wait for the thread's end is the program's own; the library is only
+// asked whether the thread is gone, never made to wait for it.
+void platform_thread_join(platform_thread *thread) {
+  while (thread->done.load(std::memory_order_acquire) == 0)
+    futex_wait(&thread->done, 0);
+  while (pthread_tryjoin_np(thread->id, nullptr) == EBUSY)
+    sched_yield();
+  thread->done.~atomic();
+  std::free(thread->stack);
+  std::free(thread);
+}
+
+platform_monitor *platform_monitor_make() {
+  auto *monitor =
+      static_cast<platform_monitor *>(std::malloc(sizeof(platform_monitor)));
+  if (monitor == nullptr)
+    return nullptr;
+  new (&monitor->lock) std::atomic<int>(0);
+  new (&monitor->wakes) std::atomic<int>(0);
+  monitor->sleepers = 0;
+  return monitor;
+}
+
+void platform_monitor_free(platform_monitor *monitor) {
+  monitor->wakes.~atomic();
+  monitor->lock.~atomic();
+  std::free(monitor);
+}
+
+void platform_monitor_enter(platform_monitor *monitor) {
+  int state = 0;
+  if (monitor->lock.compare_exchange_strong(state, 1,
+                                            std::memory_order_acquire))
+    return;
+  if (state != 2)
+    state = monitor->lock.exchange(2, std::memory_order_acquire);
+  while (state != 0) {
+    futex_wait(&monitor->lock, 2);
+    state = monitor->lock.exchange(2, std::memory_order_acquire);
+  }
+}
+
+void platform_monitor_leave(platform_monitor *monitor) {
+  if (monitor->lock.exchange(0, std::memory_order_release) == 2)
+    futex_wake(&monitor->lock, 1);
+}
+
+// Every wake happens with the lock held, so a wake between leaving the
+// lock and sleeping has changed the count and the sleep ends at once.
+void platform_monitor_wait(platform_monitor *monitor) {
+  int seen = monitor->wakes.load(std::memory_order_relaxed);
+  monitor->sleepers++;
+  platform_monitor_leave(monitor);
+  futex_wait(&monitor->wakes, seen);
+  platform_monitor_enter(monitor);
+  monitor->sleepers--;
+}
+
+// Only a wake that someone waits for costs a system call.
+void platform_monitor_wake_all(platform_monitor *monitor) {
+  monitor->wakes.fetch_add(1, std::memory_order_relaxed);
+  if (monitor->sleepers > 0)
+    futex_wake(&monitor->wakes, INT_MAX);
+}
 
 void platform_exit(int status) { _exit(status); }
 

@@ -16,7 +16,20 @@ struct platform_dir {
   bool pending; // the entry the open fetched has not been returned yet
 };
 
+struct platform_thread {
+  HANDLE handle;
+  void (*body)(void *);
+  void *arg;
+};
+
+struct platform_monitor {
+  CRITICAL_SECTION lock;
+  CONDITION_VARIABLE condition;
+};
+
 const error_codes PLATFORM_ERROR_CODES = CODES_WIN32;
+// Names that differ only in case, and a name's short form, lead to one file.
+const bool PLATFORM_EXACT_NAMES = false;
 
 namespace {
 
@@ -63,6 +76,23 @@ int close_keeping(HANDLE h, int code) {
   return code;
 }
 
+// A worker's stack: the conversion needs little.
+constexpr SIZE_T THREAD_STACK_SIZE = 256 * 1024;
+
+DWORD WINAPI run_thread(LPVOID thread) {
+  auto *t = static_cast<platform_thread *>(thread);
+  t->body(t->arg);
+  return 0;
+}
+
+// A position in a file, as ReadFile and WriteFile take it.
+OVERLAPPED at_offset(unsigned long long offset) {
+  OVERLAPPED position{};
+  position.Offset = static_cast<DWORD>(offset & 0xFFFFFFFFu);
+  position.OffsetHigh = static_cast<DWORD>(offset >> 32);
+  return position;
+}
+
 } // namespace
 
 void platform_start() {
@@ -104,7 +134,10 @@ int platform_read(file_handle h, void *data, std::size_t n, std::size_t *got) {
   return 0;
 }
 
-int platform_open_read(const char *name, file_handle *h, file_status *status) {
+// Names are looked up in the current directory only: Win32 has no call
+// that opens a name relative to an open directory, so no caller passes one.
+int platform_open_read(const char *name, file_handle *h, file_status *status,
+                       file_handle /*dir*/) {
   DWORD attributes = GetFileAttributesA(name);
   if (attributes == INVALID_FILE_ATTRIBUTES)
     attributes = 0;
@@ -127,7 +160,7 @@ int platform_open_read(const char *name, file_handle *h, file_status *status) {
 }
 
 int platform_open_write(const char *name, const file_id *keep, file_handle *h,
-                        file_kind *kind) {
+                        file_kind *kind, file_handle /*dir*/) {
   // OPEN_ALWAYS leaves an existing file as it is, so that it is judged by
   // the handle, never by its name beforehand: only a file that is not the
   // source is emptied.
@@ -153,6 +186,37 @@ int platform_open_write(const char *name, const file_id *keep, file_handle *h,
   return 0;
 }
 
+int platform_read_at(file_handle h, void *data, std::size_t n,
+                     unsigned long long offset, std::size_t *got) {
+  OVERLAPPED position = at_offset(offset);
+  DWORD done = 0;
+  if (!ReadFile(to_win(h), data, static_cast<DWORD>(n), &done, &position)) {
+    int code = last_error();
+    if (code != ERROR_HANDLE_EOF)
+      return code;
+    done = 0;
+  }
+  *got = done;
+  return 0;
+}
+
+int platform_write_at(file_handle h, const void *data, std::size_t n,
+                      unsigned long long offset) {
+  const char *p = static_cast<const char *>(data);
+  while (n > 0) {
+    OVERLAPPED position = at_offset(offset);
+    DWORD done = 0;
+    if (!WriteFile(to_win(h), p, static_cast<DWORD>(n), &done, &position))
+      return last_error();
+    if (done == 0)
+      return ERROR_WRITE_FAULT;
+    p += done;
+    n -= done;
+    offset += done;
+  }
+  return 0;
+}
+
 int platform_close(file_handle h) {
   return CloseHandle(to_win(h)) ? 0 : last_error();
 }
@@ -171,11 +235,24 @@ int platform_status(const char *name, file_status *status) {
   return 0;
 }
 
-int platform_remove(const char *name) {
+bool platform_is_missing(const char *name, file_handle /*dir*/) {
+  if (GetFileAttributesA(name) != INVALID_FILE_ATTRIBUTES)
+    return false;
+  DWORD code = GetLastError();
+  return code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND;
+}
+
+int platform_remove(const char *name, file_handle /*dir*/) {
   return DeleteFileA(name) ? 0 : last_error();
 }
 
-bool platform_is_sole_name(const char *name, file_handle h) {
+int platform_open_directory(const char * /*name*/, file_handle * /*h*/,
+                            file_id * /*id*/) {
+  return ERROR_NOT_SUPPORTED;
+}
+
+bool platform_is_sole_name(const char *name, file_handle h,
+                           file_handle /*dir*/) {
   DWORD attributes = GetFileAttributesA(name);
   if (attributes == INVALID_FILE_ATTRIBUTES ||
       (attributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)))
@@ -197,7 +274,7 @@ bool platform_is_sole_name(const char *name, file_handle h) {
          opened.nFileIndexLow == by_name.nFileIndexLow;
 }
 
-int platform_empty(const char *name, file_handle h) {
+int platform_empty(const char *name, file_handle h, file_handle /*dir*/) {
   HANDLE file =
       h != NO_HANDLE
           ? to_win(h)
@@ -257,6 +334,16 @@ const char *platform_readdir(platform_dir *listing, file_kind *hint,
   return listing->entry.cFileName;
 }
 
+// Each further entry is a system call, whose answer may depend on the
+// files that exist when it is made.
+listing_read platform_listing_next_read(const platform_dir *listing) {
+  return listing->pending ? READ_NONE : READ_MORE;
+}
+
+int platform_listing_id(const platform_dir * /*listing*/, file_id * /*id*/) {
+  return ERROR_NOT_SUPPORTED;
+}
+
 int platform_closedir(platform_dir *listing) {
   int code = FindClose(listing->find) ? 0 : last_error();
   std::free(listing);
@@ -310,6 +397,86 @@ int platform_program_path(char *buffer, std::size_t size) {
 }
 
 bool platform_is_lead_byte(unsigned char c) { return IsDBCSLeadByte(c) != 0; }
+
+unsigned platform_processors() {
+  DWORD_PTR process = 0;
+  DWORD_PTR system = 0;
+  if (!GetProcessAffinityMask(GetCurrentProcess(), &process, &system))
+    return 1;
+  unsigned count = 0;
+  for (; process != 0; process &= process - 1)
+    count++;
+  return count > 0 ? count : 1;
+}
+
+bool platform_is_shortage(int code) {
+  switch (code) {
+  case CODE_NO_MEMORY:
+  case ERROR_NOT_ENOUGH_MEMORY:
+  case ERROR_OUTOFMEMORY:
+  case ERROR_TOO_MANY_OPEN_FILES:
+  case ERROR_DISK_FULL:
+  case ERROR_HANDLE_DISK_FULL:
+    return true;
+  default:
+    return false;
+  }
+}
+
+// Handles are not counted against a limit of the process.
+unsigned long platform_descriptor_limit() { return ~0UL; }
+
+platform_thread *platform_thread_start(void (*body)(void *), void *arg) {
+  auto *thread =
+      static_cast<platform_thread *>(std::malloc(sizeof(platform_thread)));
+  if (thread == nullptr)
+    return nullptr;
+  thread->body = body;
+  thread->arg = arg;
+  thread->handle = CreateThread(nullptr, THREAD_STACK_SIZE, run_thread, thread,
+                                STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
+  if (thread->handle != nullptr)
+    return thread;
+  std::free(thread);
+  return nullptr;
+}
+
+void platform_thread_join(platform_thread *thread) {
+  WaitForSingleObject(thread->handle, INFINITE);
+  CloseHandle(thread->handle);
+  std::free(thread);
+}
+
+platform_monitor *platform_monitor_make() {
+  auto *monitor =
+      static_cast<platform_monitor *>(std::malloc(sizeof(platform_monitor)));
+  if (monitor == nullptr)
+    return nullptr;
+  InitializeCriticalSection(&monitor->lock);
+  InitializeConditionVariable(&monitor->condition);
+  return monitor;
+}
+
+void platform_monitor_free(platform_monitor *monitor) {
+  DeleteCriticalSection(&monitor->lock);
+  std::free(monitor);
+}
+
+void platform_monitor_enter(platform_monitor *monitor) {
+  EnterCriticalSection(&monitor->lock);
+}
+
+void platform_monitor_leave(platform_monitor *monitor) {
+  LeaveCriticalSection(&monitor->lock);
+}
+
+void platform_monitor_wait(platform_monitor *monitor) {
+  SleepConditionVariableCS(&monitor->condition, &monitor->lock, INFINITE);
+}
+
+void platform_monitor_wake_all(platform_monitor *monitor) {
+  WakeAllConditionVariable(&monitor->condition);
+}
 
 void platform_exit(int status) { ExitProcess(static_cast<UINT>(status)); }
 

@@ -9,7 +9,8 @@ namespace {
 // The last stream released of each direction, buffers and all, kept for
 // the next open: a walk opens a pair of streams per file, and taking its
 // buffers afresh each time costs more than the conversion of a small file.
-text_stream *spare[2];
+// Each thread keeps its own.
+thread_local text_stream *spare[2];
 
 // A stream with buffers for any kind of file, allocated before the file is
 // opened so that running out of memory never creates or empties a target.
@@ -17,6 +18,21 @@ text_stream *spare[2];
 // process when memory is so short that not even its exception fits.
 // A write stream's staging area holds its whole buffer expanded, so that
 // the write-out of a regular file is one platform call.
+text_stream *allocate_stream(bool writing) {
+  auto *stream =
+      static_cast<text_stream *>(std::calloc(1, sizeof(text_stream)));
+  if (stream == nullptr)
+    return nullptr;
+  std::size_t staging = writing ? 2 * FILE_BLOCK : 0;
+  stream->buffer =
+      static_cast<unsigned char *>(std::malloc(FILE_BLOCK + staging));
+  if (stream->buffer == nullptr) {
+    std::free(stream);
+    return nullptr;
+  }
+  return stream;
+}
+
 text_stream *make_stream(bool writing) {
   text_stream *stream = spare[writing];
   if (stream != nullptr) {
@@ -25,16 +41,9 @@ text_stream *make_stream(bool writing) {
     *stream = text_stream{};
     stream->buffer = buffer;
   } else {
-    stream = static_cast<text_stream *>(std::calloc(1, sizeof(text_stream)));
+    stream = allocate_stream(writing);
     if (stream == nullptr)
       return nullptr;
-    std::size_t staging = writing ? 2 * FILE_BLOCK : 0;
-    stream->buffer =
-        static_cast<unsigned char *>(std::malloc(FILE_BLOCK + staging));
-    if (stream->buffer == nullptr) {
-      std::free(stream);
-      return nullptr;
-    }
   }
   stream->handle = NO_HANDLE;
   stream->writing = writing;
@@ -63,8 +72,41 @@ void fit_to_kind(text_stream *stream, file_kind kind) {
 
 } // namespace
 
+bool make_spare_streams(spare_streams *streams) {
+  streams->kept[0] = allocate_stream(false);
+  streams->kept[1] = allocate_stream(true);
+  if (streams->kept[0] != nullptr && streams->kept[1] != nullptr)
+    return true;
+  free_spare_streams(streams);
+  return false;
+}
+
+void keep_spare_streams(spare_streams *streams) {
+  for (int writing = 0; writing < 2; writing++) {
+    spare[writing] = streams->kept[writing];
+    streams->kept[writing] = nullptr;
+  }
+}
+
+void give_back_spare_streams(spare_streams *streams) {
+  for (int writing = 0; writing < 2; writing++) {
+    streams->kept[writing] = spare[writing];
+    spare[writing] = nullptr;
+  }
+}
+
+void free_spare_streams(spare_streams *streams) {
+  for (text_stream *&stream : streams->kept) {
+    if (stream != nullptr) {
+      std::free(stream->buffer);
+      std::free(stream);
+      stream = nullptr;
+    }
+  }
+}
+
 text_stream *fopen(const char *name, const char *mode, int *code,
-                   const text_stream *keep) {
+                   const text_stream *keep, file_handle dir) {
   bool writing = mode[0] == 'w';
   text_stream *stream = make_stream(writing);
   if (stream == nullptr) {
@@ -74,8 +116,8 @@ text_stream *fopen(const char *name, const char *mode, int *code,
   file_status status{};
   const file_id *keep_id = keep != nullptr ? &keep->id : nullptr;
   *code = writing ? platform_open_write(name, keep_id, &stream->handle,
-                                        &status.kind)
-                  : platform_open_read(name, &stream->handle, &status);
+                                        &status.kind, dir)
+                  : platform_open_read(name, &stream->handle, &status, dir);
   if (*code != 0) {
     release(stream);
     return nullptr;

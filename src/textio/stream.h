@@ -53,8 +53,26 @@ struct text_stream {
 // open read stream, refuses a file that turns out to be keep's (by the
 // same name, a link, or a name that differs only in case where case does
 // not count) and leaves it untouched: writing it would destroy that file.
+// The name is looked up in the directory dir has open, unless NO_HANDLE.
 text_stream *fopen(const char *name, const char *mode, int *code,
-                   const text_stream *keep = nullptr);
+                   const text_stream *keep = nullptr,
+                   file_handle dir = NO_HANDLE);
+
+// Each thread keeps the streams it has closed, one of each direction, for
+// its next opens.  A thread that must not allocate (a worker: memory taken
+// on its behalf by the thread that started it stays with that thread's
+// allocator) is given a pair made ahead and gives it back at its end.
+struct spare_streams {
+  text_stream *kept[2]; // read, write
+};
+
+// Allocates a pair on the calling thread; false when memory runs out.
+bool make_spare_streams(spare_streams *streams);
+// Makes the pair the calling thread's own, and hands them back from it.
+void keep_spare_streams(spare_streams *streams);
+void give_back_spare_streams(spare_streams *streams);
+// Frees what the pair holds.
+void free_spare_streams(spare_streams *streams);
 
 // Writes out what is buffered and releases the stream, also when the write
 // fails.  Returns 0, or -1 with the platform's code in *code.

@@ -30,8 +30,14 @@ void output_name(const char *path, int case_mode, char *name);
 
 // Converts path into its sibling and prints the progress line, or reports
 // why it could not on standard error.  The source is never changed, and a
-// target that could not be written whole is removed.
+// target that could not be written whole is removed.  The conversion may
+// run beside others and its report come later, but reports come in the
+// order of the calls, each after everything printed before the call.
 void translate_file(const char *path, int case_mode);
+
+// Finishes and reports every conversion still pending; called before the
+// process ends.
+void finish_translations();
 
 // Whether a walk converts the file called name: not the program's own
 // file, not a sibling written by a conversion, and, with a pattern, only

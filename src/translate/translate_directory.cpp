@@ -1,3 +1,4 @@
+#include "translate/schedule.h"
 #include "translate/translate.h"
 
 #include <cstring>
@@ -35,43 +36,102 @@ bool is_dot_name(const char *name) {
   return std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0;
 }
 
+// What one level of the walk keeps while it reads its listing.  Its lines
+// and diagnostics are scheduled with its conversions, and printed in that
+// order.
+struct level {
+  platform_dir *listing;
+  conversion_dir *conversions; // the listed directory, for conversions
+  bool in_listed;              // the current directory is the listed one
+  bool saw_unknown;            // an entry came without its type
+};
+
 bool walk(const char *dir, int recurse, int case_mode, const char *pattern);
 
 // Decides on one entry of the listing.  A link to a directory is never
 // walked, so a walk always ends; FIFOs, sockets and devices are passed over
 // without a word.  The listing's entry type stands in for a status call
-// only while the current directory is the listed one (in_listed); once a
-// nested walk could not come back, the name is looked up where the process
-// now is.  Returns false when a nested walk could not come back.
-bool visit_entry(const char *name, file_kind hint, bool is_link, bool in_listed,
+// only while the current directory is the listed one; once a nested walk
+// could not come back, the name is looked up where the process now is,
+// and the files there are converted one at a time.
+void visit_entry(level *at, const char *name, file_kind hint, bool is_link,
                  int recurse, int case_mode, const char *pattern) {
   file_status status{};
-  int code = in_listed
+  at->saw_unknown = at->saw_unknown || hint == KIND_UNKNOWN;
+  int code = at->in_listed
                  ? platform_entry_status(name, hint, is_link, &status)
                  : platform_entry_status(name, KIND_UNKNOWN, false, &status);
   if (code != 0) {
-    report_failure(LABEL_STAT, code);
-    return true;
+    schedule_failure(LABEL_STAT, code);
+    return;
   }
   if (is_dot_name(name))
-    return true;
+    return;
   if (status.kind == KIND_DIRECTORY) {
-    if (recurse != 0 && !status.is_link)
-      return walk(name, recurse, case_mode, pattern);
-    return true;
+    if (recurse != 0 && !status.is_link && at->in_listed &&
+        !walk(name, recurse, case_mode, pattern)) {
+      at->in_listed = false;
+      close_conversion_dir(at->conversions);
+      at->conversions = nullptr;
+    } else if (recurse != 0 && !status.is_link && !at->in_listed) {
+      walk(name, recurse, case_mode, pattern);
+    }
+    return;
   }
   if (status.kind == KIND_REGULAR && is_eligible(name, pattern))
-    translate_file(name, case_mode);
-  return true;
+    schedule_conversion(at->in_listed ? &at->conversions : nullptr, name,
+                        case_mode, !status.is_link);
+}
+
+// Opens the listing of dir.  Conversions running ahead may hold the
+// descriptors or the memory it needs, or convert in that very directory,
+// whose listing must show what one conversion after another leaves: then
+// it is opened again once they are done.
+int open_listing(const char *dir, platform_dir **listing) {
+  int code = platform_opendir(dir, listing);
+  if (!have_scheduled())
+    return code;
+  if (code != 0) {
+    if (!have_run_ahead() || !platform_is_shortage(code))
+      return code;
+    release_scheduled();
+    return platform_opendir(dir, listing);
+  }
+  file_id id{};
+  if (platform_listing_id(*listing, &id) == 0 && !have_scheduled_in(id))
+    return 0;
+  platform_closedir(*listing);
+  report_scheduled();
+  return platform_opendir(dir, listing);
+}
+
+// Reads the entries one by one.  A read of the directory that may bring
+// entries that were there before, or any read once entries came without
+// their type (a name this walk created and removed again would be looked
+// up), waits for every conversion scheduled: what it gives depends on the
+// files there when it is made.
+void read_entries(level *at, int recurse, int case_mode, const char *pattern) {
+  file_kind hint = KIND_UNKNOWN;
+  bool is_link = false;
+  for (;;) {
+    listing_read next = platform_listing_next_read(at->listing);
+    if (next == READ_MORE || (next == READ_NEW_ONLY && at->saw_unknown))
+      report_scheduled();
+    const char *name = platform_readdir(at->listing, &hint, &is_link);
+    if (name == nullptr)
+      return;
+    visit_entry(at, name, hint, is_link, recurse, case_mode, pattern);
+  }
 }
 
 // The walk of one directory.  Returns false when it could not return to
 // the directory that was current when it began.
 bool walk(const char *dir, int recurse, int case_mode, const char *pattern) {
-  printf(OPENING_LINE, dir);
-  platform_dir *listing = nullptr;
-  int code = platform_opendir(dir, &listing);
+  schedule_line(OPENING_LINE, dir);
+  level at{nullptr, nullptr, true, false};
+  int code = open_listing(dir, &at.listing);
   if (code != 0) {
+    report_scheduled();
     report_failure(LABEL_OPEN_DIR, code);
     exit(1);
   }
@@ -79,29 +139,25 @@ bool walk(const char *dir, int recurse, int case_mode, const char *pattern) {
   if (platform_getcwd(saved, sizeof saved) != 0) {
     // Whatever the system says, a current directory that cannot be read
     // into the buffer counts as memory running out.
+    report_scheduled();
     report_failure(LABEL_GETCWD, CODE_NO_MEMORY);
     exit(1);
   }
   code = platform_chdir(dir);
   if (code != 0) {
-    report_failure(LABEL_CHDIR, code);
-    platform_closedir(listing);
+    schedule_failure(LABEL_CHDIR, code);
+    platform_closedir(at.listing);
     return true;
   }
-  file_kind hint = KIND_UNKNOWN;
-  bool is_link = false;
-  bool in_listed = true;
-  while (const char *name = platform_readdir(listing, &hint, &is_link))
-    in_listed = visit_entry(name, hint, is_link, in_listed, recurse, case_mode,
-                            pattern) &&
-                in_listed;
+  read_entries(&at, recurse, case_mode, pattern);
+  close_conversion_dir(at.conversions);
   int back = platform_chdir(saved);
   if (back != 0)
-    report_failure(LABEL_CHDIR, back);
-  code = platform_closedir(listing);
+    schedule_failure(LABEL_CHDIR, back);
+  code = platform_closedir(at.listing);
   if (code != 0)
-    report_failure(LABEL_CLOSE_DIR, code);
-  printf(CLOSING_LINE, dir);
+    schedule_failure(LABEL_CLOSE_DIR, code);
+  schedule_line(CLOSING_LINE, dir);
   return back == 0;
 }
 

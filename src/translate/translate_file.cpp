@@ -1,3 +1,4 @@
+#include "translate/schedule.h"
 #include "translate/translate.h"
 
 #include <cstdlib>
@@ -19,50 +20,74 @@ const char LABEL_READ_INPUT[] = "Can't read input file.";
 const char LABEL_WRITE_OUTPUT[] = "Can't write output file.";
 const char PROGRESS_LINE[] = "Translate file '%s' to file '%s'\n";
 
+// The label of each failed outcome, by conversion_result.
+const char *const FAILURE_LABELS[] = {nullptr, LABEL_OPEN_INPUT,
+                                      LABEL_OPEN_OUTPUT, LABEL_READ_INPUT,
+                                      LABEL_WRITE_OUTPUT};
+
 // Discards what a failed copy wrote into a regular file.  Removing the
 // name discards it only when the name leads straight to that file and is
 // its one name; otherwise the file is emptied and every name is left, so
 // that no link of the user's is lost and no partial text stays behind it.
 // With the handle already closed, the name is all there is to go by.
-void discard(const char *name, file_handle h) {
-  if (platform_is_sole_name(name, h)) {
+void discard(const char *name, file_handle h, file_handle dir) {
+  if (platform_is_sole_name(name, h, dir)) {
     if (h != NO_HANDLE)
       platform_close(h);
-    platform_remove(name);
+    platform_remove(name, dir);
     return;
   }
-  platform_empty(name, h);
+  platform_empty(name, h, dir);
   if (h != NO_HANDLE)
     platform_close(h);
 }
 
-// Closes both streams.  A copy that did not complete is never reported as
-// done: what it wrote into a regular file is discarded (a device is left
-// alone) and the failure is reported instead of the progress line.
-void finish(const char *path, const char *name, text_stream *source,
-            text_stream *target) {
+// Closes both streams and tells what the copy came to.  A copy that did
+// not complete is never taken for done: what it wrote into a regular file
+// is discarded (a device is left alone).
+conversion_outcome finish(const char *name, text_stream *source,
+                          text_stream *target, file_handle dir) {
   bool read_failed = ferror(source) != 0;
   bool write_failed = ferror(target) != 0;
   int code = read_failed ? source->code : target->code;
   bool regular = target->regular;
   int close_code = 0;
   if ((read_failed || write_failed) && regular) {
-    discard(name, target->handle);
+    discard(name, target->handle, dir);
     target->handle = NO_HANDLE;
   }
   if (fclose(target, &close_code) != 0 && !read_failed && !write_failed) {
     write_failed = true;
     code = close_code;
     if (regular)
-      discard(name, NO_HANDLE);
+      discard(name, NO_HANDLE, dir);
   }
   fclose(source, &close_code);
-  if (read_failed || write_failed) {
-    report_failure(read_failed ? LABEL_READ_INPUT : LABEL_WRITE_OUTPUT, code);
-    return;
-  }
-  printf(PROGRESS_LINE, path, name);
+  if (read_failed || write_failed)
+    return {read_failed ? READ_FAILED : WRITE_FAILED, code};
+  return {CONVERTED, 0};
 }
+
+// The conversion once the source is open: opens the target, refused when
+// it turns out to be the source (the same name, a link), since writing it
+// would destroy the source; copies; closes both.
+conversion_outcome convert_open(text_stream *source, const char *name,
+                                int case_mode, bool side_by_side,
+                                file_handle dir) {
+  int code = 0;
+  text_stream *target = fopen(name, "wt", &code, source, dir);
+  if (target == nullptr) {
+    int ignored = 0;
+    fclose(source, &ignored);
+    return {OPEN_OUTPUT_FAILED, code};
+  }
+  copy_mapped(source, target, case_mode == MODE_UPPER ? TO_UPPER : TO_LOWER,
+              side_by_side);
+  return finish(name, source, target, dir);
+}
+
+// The current directory, for the conversions of file operands.
+conversion_dir *operand_dir = nullptr;
 
 } // namespace
 
@@ -83,30 +108,52 @@ void output_name(const char *path, int case_mode, char *name) {
               sizeof SUFFIX_LOWER);
 }
 
+conversion_outcome convert_file(const char *path, const char *name,
+                                int case_mode, bool side_by_side,
+                                file_handle dir) {
+  int code = 0;
+  text_stream *source = fopen(path, "rt", &code, nullptr, dir);
+  if (source == nullptr)
+    return {OPEN_INPUT_FAILED, code};
+  return convert_open(source, name, case_mode, side_by_side, dir);
+}
+
+void report_conversion(const char *path, const char *name,
+                       const conversion_outcome &outcome) {
+  if (outcome.result == CONVERTED)
+    printf(PROGRESS_LINE, path, name);
+  else
+    report_failure(FAILURE_LABELS[outcome.result], outcome.code);
+}
+
 void translate_file(const char *path, int case_mode) {
+  schedule_conversion(&operand_dir, path, case_mode, false);
+}
+
+void finish_translations() {
+  report_scheduled();
+  close_conversion_dir(operand_dir);
+  operand_dir = nullptr;
+}
+
+void translate_file_now(const char *path, int case_mode) {
   int code = 0;
   text_stream *source = fopen(path, "rt", &code);
   if (source == nullptr) {
     report_failure(LABEL_OPEN_INPUT, code);
     return;
   }
-  // The target is refused when it turns out to be the source (the same
-  // name, a link): writing it would destroy the source.
+  // The sibling's name is taken once the source is open, as the failures
+  // of running out of memory are reported in this order.
   auto *name = static_cast<char *>(std::malloc(output_name_size(path)));
-  text_stream *target = nullptr;
-  code = CODE_NO_MEMORY;
-  if (name != nullptr) {
-    output_name(path, case_mode, name);
-    target = fopen(name, "wt", &code, source);
-  }
-  if (target == nullptr) {
-    report_failure(LABEL_OPEN_OUTPUT, code);
+  if (name == nullptr) {
     fclose(source, &code);
-    std::free(name);
+    report_failure(LABEL_OPEN_OUTPUT, CODE_NO_MEMORY);
     return;
   }
-  copy_mapped(source, target, case_mode == MODE_UPPER ? TO_UPPER : TO_LOWER);
-  finish(path, name, source, target);
+  output_name(path, case_mode, name);
+  report_conversion(path, name,
+                    convert_open(source, name, case_mode, true, NO_HANDLE));
   std::free(name);
 }
 

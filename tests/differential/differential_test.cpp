@@ -1,0 +1,354 @@
+// One processor and all of them give the same bytes: each case runs the
+// program ($MORVIDEX) held to processor 0, then several times on every
+// processor, each time on the same files laid down afresh, and compares
+// standard output, standard error, both merged into one file, the exit
+// status and every file left behind (content, links, link counts).
+#include <fcntl.h>
+#include <sched.h>
+#include <sys/mount.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include "common/files.h"
+#include "common/runner.h"
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <random>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr int RUNS_ON_ALL = 3;
+constexpr int TIMEOUT_SECONDS = 60;
+constexpr std::size_t BLOCK = 256 * 1024;
+
+using common::file;
+using common::hardlink;
+using common::symlink;
+using common::Tree;
+
+struct Limits {
+  long files = -1;    // RLIMIT_NOFILE
+  long disk_kib = -1; // a tmpfs of this size holds the files
+};
+
+struct Case {
+  std::string name;
+  std::vector<std::string> args;
+  Tree files;
+  Limits limits{};
+};
+
+// Every entry under root: its kind and content, its link count, and the
+// first name that shares its file.
+std::string snapshot(const std::string &root) {
+  std::map<std::string, std::string> seen, lines;
+  for (auto &e : fs::recursive_directory_iterator(root)) {
+    std::string rel = fs::relative(e.path(), root).string();
+    struct stat st;
+    lstat(e.path().c_str(), &st);
+    std::string id =
+        std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino);
+    std::ostringstream line;
+    if (S_ISLNK(st.st_mode))
+      line << "link " << fs::read_symlink(e.path()).string();
+    else if (S_ISDIR(st.st_mode))
+      line << "dir";
+    else
+      line << "file " << st.st_nlink << " " << common::slurp(e.path());
+    if (!S_ISDIR(st.st_mode) && !seen.emplace(id, rel).second)
+      line << " same as " << seen[id];
+    lines[rel] = line.str();
+  }
+  std::string all;
+  for (auto &[rel, line] : lines)
+    all += rel + ": " + line + "\n";
+  return all;
+}
+
+struct Result {
+  std::string out, err, merged, tree;
+  int status = -1;
+};
+
+// Runs the program once in root with stdout and stderr apart (merged
+// false) or in one file, on processor 0 alone or on every one.
+int run_once(const Case &c, const std::string &base, const std::string &root,
+             bool merged, bool one_processor) {
+  std::string out = base + "/out", err = base + "/err";
+  common::child child{
+      common::command({}, c.args), root, [&] {
+        int o = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        int e =
+            merged ? o : open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (o < 0 || e < 0 || dup2(o, 1) < 0 || dup2(e, 2) < 0)
+          return false;
+        close_range(3, ~0U, 0); // only the standard descriptors count
+        cpu_set_t set;
+        CPU_ZERO(&set);
+        CPU_SET(0, &set);
+        rlimit files{rlim_t(c.limits.files), rlim_t(c.limits.files)};
+        return (!one_processor ||
+                sched_setaffinity(0, sizeof set, &set) == 0) &&
+               (c.limits.files < 0 || setrlimit(RLIMIT_NOFILE, &files) == 0);
+      }};
+  common::ended e = common::wait_for(common::start(child), TIMEOUT_SECONDS);
+  return e.killed ? -2 : e.signal != 0 ? 1000 + e.signal : e.status;
+}
+
+// A fresh root for a run: a directory under base, or a tmpfs of the case's
+// size mounted there.
+std::string fresh_root(const Case &c, const std::string &base) {
+  std::string root = base + "/root";
+  if (c.limits.disk_kib >= 0)
+    umount2(root.c_str(), MNT_DETACH);
+  fs::remove_all(root);
+  fs::create_directories(root);
+  if (c.limits.disk_kib >= 0) {
+    std::string size = "size=" + std::to_string(c.limits.disk_kib) + "k";
+    mount("none", root.c_str(), "tmpfs", 0, size.c_str());
+  }
+  return root;
+}
+
+Result run(const Case &c, const std::string &base, bool one_processor) {
+  Result r;
+  for (bool merged : {false, true}) {
+    std::string root = fresh_root(c, base);
+    EXPECT_EQ("", common::lay_down(root, c.files));
+    int status = run_once(c, base, root, merged, one_processor);
+    if (merged) {
+      r.merged = common::slurp(base + "/out");
+    } else {
+      r.out = common::slurp(base + "/out");
+      r.err = common::slurp(base + "/err");
+      r.status = status;
+      r.tree = snapshot(root);
+    }
+  }
+  if (c.limits.disk_kib >= 0)
+    umount2((base + "/root").c_str(), MNT_DETACH);
+  return r;
+}
+
+// Runs c on one processor and then on all; returns what one gave.
+Result expect_same_on_all(const Case &c) {
+  SCOPED_TRACE(c.name);
+  common::scratch dir("differential");
+  const std::string &base = dir.base;
+  if (base.empty()) {
+    ADD_FAILURE() << "no scratch directory";
+    return {};
+  }
+  Result one = run(c, base, true);
+  EXPECT_NE(127, one.status) << "the program did not start";
+  for (int i = 0; i < RUNS_ON_ALL; i++) {
+    Result all = run(c, base, false);
+    EXPECT_EQ(one.out, all.out) << "standard output, run " << i;
+    EXPECT_EQ(one.err, all.err) << "standard error, run " << i;
+    EXPECT_EQ(one.merged, all.merged) << "merged streams, run " << i;
+    EXPECT_EQ(one.status, all.status) << "exit status, run " << i;
+    EXPECT_EQ(one.tree, all.tree) << "files left, run " << i;
+  }
+  return one;
+}
+
+// `n` bytes of mixed text: letters of both cases, CR LF and lone LF and CR,
+// now and then a 0x1A when `marker`; CR, LF or 0x1A also stand at block
+// edges.
+std::string text(std::mt19937 &rng, std::size_t n, bool marker) {
+  static const char BYTES[] = "aBcDeFgHiJ \r\n\r\n.,;\r";
+  std::string s(n, ' ');
+  for (auto &b : s)
+    b = BYTES[rng() % (sizeof BYTES - 1)];
+  for (std::size_t edge = BLOCK; edge < n; edge += BLOCK)
+    s[edge - 1] = "\r\n\x1a"[rng() % (marker ? 3 : 2)];
+  if (marker && n > 0 && rng() % 4 == 0)
+    s[rng() % n] = '\x1a';
+  return s;
+}
+
+// Files of 0 bytes to several blocks in a few directories, with stems that
+// repeat and hard and symbolic links between sources and targets.
+Tree random_tree(unsigned seed) {
+  std::mt19937 rng(seed);
+  const char *dirs[] = {"", "d/", "d/e/", "f/"};
+  const char *exts[] = {".txt", ".c", ".lo", ""};
+  Tree t;
+  std::vector<std::string> names, plain; // all, and the plain files
+  for (int i = 0; i < 40; i++) {
+    std::string dir = dirs[rng() % 4];
+    std::string name = dir + "s" + std::to_string(rng() % 16) + exts[rng() % 4];
+    bool seen = false;
+    for (auto &n : names)
+      seen = seen || n == name;
+    if (seen)
+      continue;
+    std::size_t size = rng() % 8 == 0 ? rng() % (3 * BLOCK) : rng() % 3000;
+    unsigned kind = rng() % 10;
+    if (kind == 0 && !plain.empty())
+      t[name] = hardlink(plain[rng() % plain.size()]);
+    else if (kind == 1 && !names.empty())
+      t[name] =
+          symlink(fs::path(names[rng() % names.size()]).filename().string());
+    else
+      t[name] = file(text(rng, size, rng() % 2 == 0)), plain.push_back(name);
+    names.push_back(name);
+  }
+  return t;
+}
+
+Tree many(const std::string &dir, int n, const std::string &data) {
+  Tree t;
+  for (int i = 0; i < n; i++)
+    t[dir + "f" + std::to_string(i) + ".txt"] = file(data);
+  return t;
+}
+
+class Differential : public testing::Test {
+protected:
+  void SetUp() override {
+    ASSERT_FALSE(common::program().empty())
+        << "MORVIDEX must name the program by its absolute path";
+    cpu_set_t set;
+    ASSERT_EQ(0, sched_getaffinity(0, sizeof set, &set));
+    if (CPU_COUNT(&set) < 2 || !CPU_ISSET(0, &set))
+      GTEST_SKIP() << "needs processor 0 and at least one more";
+  }
+};
+
+TEST_F(Differential, NamesThatMeet) {
+  const std::string small = "Some Text\r\nMore\n";
+  const Tree base = many("", 12, small);
+  const std::vector<Case> table = {
+      {"same stems",
+       {"-l", "*"},
+       base + Tree{{"a.txt", file("A txt\n")},
+                   {"a.c", file("A C\n")},
+                   {"a", file("A\n")}}},
+      {"same stems as operands",
+       {"-u", "a.txt", "f1.txt", "a.c", "f2.txt", "a"},
+       base + Tree{{"a.txt", file("A txt\n")},
+                   {"a.c", file("A C\n")},
+                   {"a", file("A\n")}}},
+      {"target is a hard link to a later source",
+       {"-l", "*"},
+       base + Tree{{"b.txt", file("B\n")},
+                   {"a.txt", file("A\n")},
+                   {"a.lo", hardlink("b.txt")}}},
+      {"target is a symbolic link to a later source",
+       {"-l", "a.txt", "f3.txt", "c.txt"},
+       base + Tree{{"c.txt", file("C\n")},
+                   {"a.txt", file("A\n")},
+                   {"a.lo", symlink("c.txt")}}},
+      {"source is a symbolic link to an earlier target",
+       {"-l", "a.txt", "f4.txt", "s.txt", "f5.txt"},
+       base + Tree{{"a.txt", file("A\n")}, {"s.txt", symlink("a.lo")}}},
+      {"one file named several ways",
+       {"-l", "a.txt", "./a.txt", "d/../a.txt", "f6.txt", "a.txt"},
+       base + Tree{{"a.txt", file("A\n")}, {"d/x", file("x")}}},
+      {"a target that a later operand reads",
+       {"-l", "a.txt", "f7.txt", "a.lo"},
+       base + Tree{{"a.txt", file("A\n")}}},
+      {"files the walk creates",
+       {"-lr", "."},
+       base +
+           Tree{{".profile", file("P\n")},
+                {".up", file("U\n")},
+                {"d/.x", file("X\n")}} +
+           many("d/", 40, small)},
+      {"the same directory twice",
+       {"-ld", "d", "d", "./d"},
+       many("d/", 30, small)},
+      {"large files among small ones",
+       {"-lr", "."},
+       base + Tree{{"big.txt", file(std::string(3 * BLOCK + 7, 'Q') + "\r\n")},
+                   {"d/big.txt",
+                    file(std::string(2 * BLOCK, 'w') + "\x1a" + "z")}}}};
+  for (const Case &c : table)
+    expect_same_on_all(c);
+}
+
+// More directories with conversions pending than are held open at once:
+// twenty levels of ten files each.
+TEST_F(Differential, DeepTree) {
+  Tree t;
+  std::string dir;
+  for (int level = 0; level < 20; level++) {
+    dir += "l" + std::to_string(level) + "/";
+    t = t + many(dir, 10, "Level " + std::to_string(level) + "\n");
+  }
+  expect_same_on_all({"twenty levels", {"-lr", "l0"}, t});
+}
+
+TEST_F(Differential, RandomTrees) {
+  for (unsigned seed = 1; seed <= 6; seed++) {
+    const Tree t = random_tree(seed);
+    expect_same_on_all(
+        {"random tree " + std::to_string(seed), {"-lr", "."}, t});
+    expect_same_on_all({"random tree by pattern " + std::to_string(seed),
+                        {"-ur", "*.txt"},
+                        t});
+  }
+}
+
+// A walk that ends the process: everything before is delivered, nothing
+// after is started.
+TEST_F(Differential, FatalExits) {
+  const Tree t =
+      many("a/", 20, "Aa\n") + many("b/", 20, "Bb\n") + many("c/", 20, "Cc\n");
+  expect_same_on_all(
+      {"missing directory operand", {"-ld", "a", "b", "none", "c"}, t});
+  expect_same_on_all(
+      {"file as a directory operand", {"-ld", "a", "b/f1.txt", "c"}, t});
+}
+
+TEST_F(Differential, DescriptorLimits) {
+  const Tree t = many("", 30, "Text\n") + many("d/", 30, "More\n") +
+                 Tree{{"big.txt", file(std::string(2 * BLOCK + 1, 'x'))}};
+  int short_of_descriptors = 0;
+  for (long files : {5, 6, 7, 8, 9, 10, 12, 16, 256}) {
+    Case c{
+        "at most " + std::to_string(files) + " descriptors", {"-lr", "."}, t};
+    c.limits.files = files;
+    short_of_descriptors += expect_same_on_all(c).err.find(
+                                "Too many open files") != std::string::npos;
+  }
+  EXPECT_GT(short_of_descriptors, 0) << "no limit was ever reached";
+}
+
+// A disk that fills midway: tmpfs mounts of a few sizes in a mount
+// namespace of this test's own.
+TEST_F(Differential, FullDisk) {
+  if (geteuid() != 0)
+    GTEST_SKIP() << "mounting a small tmpfs needs root";
+  if (unshare(CLONE_NEWNS) != 0 ||
+      mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
+    GTEST_SKIP() << "no mount namespace of its own (unshare -m)";
+  const Tree t = many("", 25, std::string(5000, 'T') + "\n") +
+                 many("d/", 25, std::string(3000, 'u') + "\n") +
+                 Tree{{"big.txt", file(std::string(2 * BLOCK + 5, 'B'))}};
+  int full = 0, roomy = 0;
+  for (long kib : {900, 1000, 1200, 1400, 1600, 2400}) {
+    Case c{"a disk of " + std::to_string(kib) + " KiB", {"-lr", "."}, t};
+    c.limits.disk_kib = kib;
+    std::string err = expect_same_on_all(c).err;
+    full += err.find("No space left on device") != std::string::npos;
+    roomy += err.empty();
+  }
+  EXPECT_GT(full, 0) << "no disk filled up";
+  EXPECT_GT(roomy, 0) << "no disk held every target";
+}
+
+} // namespace
