@@ -221,10 +221,18 @@ file_kind platform_std_kind(std_stream which) {
   return kind_of_mode(st.st_mode);
 }
 
-int platform_write(file_handle h, const void *data, std::size_t n) {
+namespace {
+
+// Writes all n bytes, retrying short writes with the rest, at the file's
+// position or, with at not null, from *at on; 0 or the code that stopped it.
+int write_all(file_handle h, const void *data, std::size_t n,
+              const unsigned long long *at) {
   const char *p = static_cast<const char *>(data);
+  unsigned long long offset = at ? *at : 0;
   while (n > 0) {
-    ssize_t done = write(static_cast<int>(h), p, n);
+    int fd = static_cast<int>(h);
+    ssize_t done =
+        at ? pwrite(fd, p, n, static_cast<off_t>(offset)) : write(fd, p, n);
     if (done < 0) {
       if (errno == EINTR)
         continue;
@@ -232,8 +240,15 @@ int platform_write(file_handle h, const void *data, std::size_t n) {
     }
     p += done;
     n -= static_cast<std::size_t>(done);
+    offset += static_cast<unsigned long long>(done);
   }
   return 0;
+}
+
+} // namespace
+
+int platform_write(file_handle h, const void *data, std::size_t n) {
+  return write_all(h, data, n, nullptr);
 }
 
 int platform_read(file_handle h, void *data, std::size_t n, std::size_t *got) {
@@ -317,20 +332,7 @@ int platform_read_at(file_handle h, void *data, std::size_t n,
 
 int platform_write_at(file_handle h, const void *data, std::size_t n,
                       unsigned long long offset) {
-  const char *p = static_cast<const char *>(data);
-  while (n > 0) {
-    ssize_t done =
-        pwrite(static_cast<int>(h), p, n, static_cast<off_t>(offset));
-    if (done < 0) {
-      if (errno == EINTR)
-        continue;
-      return errno;
-    }
-    p += done;
-    n -= static_cast<std::size_t>(done);
-    offset += static_cast<unsigned long long>(done);
-  }
-  return 0;
+  return write_all(h, data, n, &offset);
 }
 
 int platform_close(file_handle h) {

@@ -120,17 +120,22 @@ void convert_taken(item *j) {
   platform_monitor_wake_all(pool.monitor);
 }
 
+// Converts the oldest job that can be taken, or waits for a change when
+// there is none; in the monitor.
+void take_or_wait() {
+  item *j = next_waiting();
+  if (j == nullptr)
+    platform_monitor_wait(pool.monitor);
+  else
+    convert_taken(j);
+}
+
 void work(void *slot) {
   auto *w = static_cast<worker *>(slot);
   keep_spare_streams(&w->streams);
   platform_monitor_enter(pool.monitor);
-  while (!pool.stopping) {
-    item *j = next_waiting();
-    if (j == nullptr)
-      platform_monitor_wait(pool.monitor);
-    else
-      convert_taken(j);
-  }
+  while (!pool.stopping)
+    take_or_wait();
   platform_monitor_leave(pool.monitor);
   give_back_spare_streams(&w->streams);
 }
@@ -222,13 +227,8 @@ void finish_oldest(item *oldest) {
     return;
   }
   platform_monitor_enter(pool.monitor);
-  while (oldest->state != JOB_DONE) {
-    item *j = next_waiting();
-    if (j == nullptr)
-      platform_monitor_wait(pool.monitor);
-    else
-      convert_taken(j);
-  }
+  while (oldest->state != JOB_DONE)
+    take_or_wait();
   platform_monitor_leave(pool.monitor);
   if (oldest->outcome.result != CONVERTED && oldest->beside_others &&
       platform_is_shortage(oldest->outcome.code))

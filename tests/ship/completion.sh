@@ -12,10 +12,10 @@ need bash
 
 status=0
 bash --norc --noprofile -c '. "$1" && complete -p morvidex' sh "$completion" \
-  >"$tmp/spec" 2>&1 || status=$?
-[ "$status" -eq 0 ] || fail "loading $completion: $(cat "$tmp/spec")"
-grep -qx 'complete -o filenames -F _morvidex morvidex' "$tmp/spec" ||
-  fail "complete -p morvidex says: $(cat "$tmp/spec")"
+  >"$tmp/completion" 2>&1 || status=$?
+[ "$status" -eq 0 ] || fail "loading $completion: $(cat "$tmp/completion")"
+grep -qx 'complete -o filenames -F _morvidex morvidex' "$tmp/completion" ||
+  fail "complete -p morvidex says: $(cat "$tmp/completion")"
 
 mkdir -p "$tmp/work/docs" "$tmp/work/dir two"
 : >"$tmp/work/notes.txt"
