@@ -13,5 +13,7 @@ need() {
 
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
+# The tools' own temporary files (lintian's among them) go there too.
+export TMPDIR="$tmp"
 failed=0
 fail() { echo "FAIL: $*" >&2; failed=1; }
