@@ -89,9 +89,16 @@ int platform_open_read(const char *name, file_handle *h, file_status *status,
 // when it is keep's file (by the same name, a link, or a name that differs
 // only in case where case does not count) the handle is closed with the
 // file untouched and the open refused as existing; any other regular file
-// is emptied through the handle.
+// is emptied through the handle.  With new_only, anything already there
+// (a dangling link included) is left alone and refused: see
+// platform_is_existing.
 int platform_open_write(const char *name, const file_id *keep, file_handle *h,
-                        file_kind *kind, file_handle dir = NO_HANDLE);
+                        file_kind *kind, file_handle dir = NO_HANDLE,
+                        bool new_only = false);
+
+// Whether a failure's code tells that a name a new_only open was given
+// leads to something already.
+bool platform_is_existing(int code);
 
 // Reads up to n bytes from offset on, leaving the handle's position alone
 // on POSIX; *got is 0 at or past the end of the file.
@@ -219,6 +226,13 @@ void platform_monitor_wait(platform_monitor *monitor);
 
 // Wakes every thread waiting on the monitor; called with the lock held.
 void platform_monitor_wake_all(platform_monitor *monitor);
+
+// A buffer of size bytes that starts on a page boundary, for data the
+// system copies to and from files (a copy between aligned addresses moves
+// whole cache lines); nullptr when there is no memory.  Freed only with
+// platform_free_buffer.
+void *platform_buffer(std::size_t size);
+void platform_free_buffer(void *buffer);
 
 // Ends the process with status at once; nothing is written out.
 [[noreturn]] void platform_exit(int status);

@@ -22,6 +22,21 @@
 
 namespace morvidex {
 
+namespace {
+
+// The status of an open descriptor.  The C library's fstat goes through
+// fstatat with an empty name, which the kernel copies in and looks up on
+// every call; on x86-64 the plain call has the same layout and does not.
+int status_of(int fd, struct stat *st) {
+#if defined(__x86_64__) && defined(SYS_fstat)
+  return static_cast<int>(syscall(SYS_fstat, fd, st));
+#else
+  return fstat(fd, st);
+#endif
+}
+
+} // namespace
+
 // A listing reads its directory a buffer of entries at a time, so that the
 // walk can tell which entries it will get without asking the system again.
 constexpr std::size_t LISTING_BUFFER_SIZE = 32 * 1024;
@@ -216,7 +231,7 @@ file_handle platform_std_handle(std_stream which) { return which; }
 
 file_kind platform_std_kind(std_stream which) {
   struct stat st;
-  if (fstat(which, &st) == -1)
+  if (status_of(which, &st) == -1)
     return KIND_UNKNOWN;
   return kind_of_mode(st.st_mode);
 }
@@ -272,7 +287,7 @@ int platform_open_read(const char *name, file_handle *h, file_status *status,
   if (fd == -1)
     return errno == ENXIO ? EACCES : errno; // a socket, a driverless device
   struct stat st;
-  if (fstat(fd, &st) == -1)
+  if (status_of(fd, &st) == -1)
     return close_keeping(fd, errno);
   if (!S_ISREG(st.st_mode))
     return close_keeping(fd, EACCES);
@@ -282,7 +297,7 @@ int platform_open_read(const char *name, file_handle *h, file_status *status,
 }
 
 int platform_open_write(const char *name, const file_id *keep, file_handle *h,
-                        file_kind *kind, file_handle dir) {
+                        file_kind *kind, file_handle dir, bool new_only) {
   // A name that leads nowhere yet gets a new file, which cannot be the
   // source: no status call is needed.
   int fd = openat(at(dir), name,
@@ -292,7 +307,7 @@ int platform_open_write(const char *name, const file_id *keep, file_handle *h,
     *h = fd;
     return 0;
   }
-  if (errno != EEXIST)
+  if (errno != EEXIST || new_only)
     return errno == EISDIR ? EACCES : errno;
   // Something is there.  It is opened without truncation and judged by what
   // the descriptor leads to, so that neither a failing status call nor a
@@ -303,7 +318,7 @@ int platform_open_write(const char *name, const file_id *keep, file_handle *h,
   if (fd == -1)
     return errno == EISDIR ? EACCES : errno;
   struct stat st;
-  if (fstat(fd, &st) == -1)
+  if (status_of(fd, &st) == -1)
     return close_keeping(fd, errno);
   if (keep != nullptr && st.st_dev == keep->device && st.st_ino == keep->index)
     return close_keeping(fd, EEXIST);
@@ -347,6 +362,8 @@ int platform_status(const char *name, file_status *status) {
   return 0;
 }
 
+bool platform_is_existing(int code) { return code == EEXIST; }
+
 bool platform_is_missing(const char *name, file_handle dir) {
   struct stat st;
   return fstatat(at(dir), name, &st, AT_SYMLINK_NOFOLLOW) == -1 &&
@@ -363,7 +380,7 @@ int platform_open_directory(const char *name, file_handle *h, file_id *id) {
   if (fd == -1)
     return errno;
   struct stat st;
-  if (fstat(fd, &st) == -1)
+  if (status_of(fd, &st) == -1)
     return close_keeping(fd, errno);
   id->device = st.st_dev;
   id->index = st.st_ino;
@@ -378,7 +395,7 @@ bool platform_is_sole_name(const char *name, file_handle h, file_handle dir) {
     return false;
   if (h == NO_HANDLE)
     return true;
-  return fstat(static_cast<int>(h), &opened) == 0 &&
+  return status_of(static_cast<int>(h), &opened) == 0 &&
          opened.st_dev == by_name.st_dev && opened.st_ino == by_name.st_ino;
 }
 
@@ -389,7 +406,7 @@ int platform_empty(const char *name, file_handle h, file_handle dir) {
   if (fd == -1)
     return errno;
   struct stat st;
-  int code = fstat(fd, &st) == -1 ? errno : 0;
+  int code = status_of(fd, &st) == -1 ? errno : 0;
   if (code == 0 && S_ISREG(st.st_mode) && ftruncate(fd, 0) == -1)
     code = errno;
   close(fd);
@@ -453,7 +470,7 @@ listing_read platform_listing_next_read(const platform_dir *listing) {
 
 int platform_listing_id(const platform_dir *listing, file_id *id) {
   struct stat st;
-  if (fstat(listing->fd, &st) == -1)
+  if (status_of(listing->fd, &st) == -1)
     return errno;
   id->device = st.st_dev;
   id->index = st.st_ino;
@@ -628,6 +645,13 @@ void platform_monitor_wake_all(platform_monitor *monitor) {
   if (monitor->sleepers > 0)
     futex_wake(&monitor->wakes, INT_MAX);
 }
+
+void *platform_buffer(std::size_t size) {
+  constexpr std::size_t PAGE = 4096;
+  return std::aligned_alloc(PAGE, (size + PAGE - 1) & ~(PAGE - 1));
+}
+
+void platform_free_buffer(void *buffer) { std::free(buffer); }
 
 void platform_exit(int status) { _exit(status); }
 

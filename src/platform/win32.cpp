@@ -5,6 +5,7 @@
 #include "platform/platform.h"
 
 #include <cstdlib>
+#include <malloc.h>
 #include <cstring>
 #include <windows.h>
 
@@ -160,13 +161,13 @@ int platform_open_read(const char *name, file_handle *h, file_status *status,
 }
 
 int platform_open_write(const char *name, const file_id *keep, file_handle *h,
-                        file_kind *kind, file_handle /*dir*/) {
+                        file_kind *kind, file_handle /*dir*/, bool new_only) {
   // OPEN_ALWAYS leaves an existing file as it is, so that it is judged by
   // the handle, never by its name beforehand: only a file that is not the
   // source is emptied.
-  HANDLE file =
-      CreateFileA(name, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                  nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE file = CreateFileA(
+      name, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+      new_only ? CREATE_NEW : OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) {
     int code = last_error();
     return code == CODE_OPEN_FAILED ? ERROR_FILE_EXISTS : code;
@@ -409,6 +410,10 @@ unsigned platform_processors() {
   return count > 0 ? count : 1;
 }
 
+bool platform_is_existing(int code) {
+  return code == ERROR_FILE_EXISTS || code == ERROR_ALREADY_EXISTS;
+}
+
 bool platform_is_shortage(int code) {
   switch (code) {
   case CODE_NO_MEMORY:
@@ -477,6 +482,12 @@ void platform_monitor_wait(platform_monitor *monitor) {
 void platform_monitor_wake_all(platform_monitor *monitor) {
   WakeAllConditionVariable(&monitor->condition);
 }
+
+void *platform_buffer(std::size_t size) {
+  return _aligned_malloc(size, 4096);
+}
+
+void platform_free_buffer(void *buffer) { _aligned_free(buffer); }
 
 void platform_exit(int status) { ExitProcess(static_cast<UINT>(status)); }
 

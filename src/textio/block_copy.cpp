@@ -202,13 +202,13 @@ unsigned start_helpers(block_run *run, block_worker *helpers, unsigned count) {
   for (unsigned i = 0; i + 1 < count; i++) {
     block_worker *w = &helpers[started];
     w->run = run;
-    w->raw = static_cast<unsigned char *>(std::malloc(3 * FILE_BLOCK));
+    w->raw = static_cast<unsigned char *>(platform_buffer(3 * FILE_BLOCK));
     if (w->raw == nullptr)
       break;
     w->converted = w->raw + FILE_BLOCK;
     w->thread = platform_thread_start(convert_in_turn, w);
     if (w->thread == nullptr) {
-      std::free(w->raw);
+      platform_free_buffer(w->raw);
       break;
     }
     started++;
@@ -219,7 +219,7 @@ unsigned start_helpers(block_run *run, block_worker *helpers, unsigned count) {
 void join_helpers(block_worker *helpers, unsigned count) {
   for (unsigned i = 0; i < count; i++) {
     platform_thread_join(helpers[i].thread);
-    std::free(helpers[i].raw);
+    platform_free_buffer(helpers[i].raw);
   }
 }
 

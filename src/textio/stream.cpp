@@ -1,6 +1,7 @@
 #include "textio/stream.h"
 
 #include <cstdlib>
+#include <cstring>
 
 namespace morvidex {
 
@@ -14,8 +15,9 @@ thread_local text_stream *spare[2];
 
 // A stream with buffers for any kind of file, allocated before the file is
 // opened so that running out of memory never creates or empties a target.
-// They come from malloc: operator new, even its nothrow form, may end the
-// process when memory is so short that not even its exception fits.
+// They come from malloc and the platform, never operator new: even its
+// nothrow form may end the process when memory is so short that not even
+// its exception fits.
 // A write stream's staging area holds its whole buffer expanded, so that
 // the write-out of a regular file is one platform call.
 text_stream *allocate_stream(bool writing) {
@@ -25,7 +27,7 @@ text_stream *allocate_stream(bool writing) {
     return nullptr;
   std::size_t staging = writing ? 2 * FILE_BLOCK : 0;
   stream->buffer =
-      static_cast<unsigned char *>(std::malloc(FILE_BLOCK + staging));
+      static_cast<unsigned char *>(platform_buffer(FILE_BLOCK + staging));
   if (stream->buffer == nullptr) {
     std::free(stream);
     return nullptr;
@@ -55,7 +57,7 @@ void release(text_stream *stream) {
     spare[stream->writing] = stream;
     return;
   }
-  std::free(stream->buffer);
+  platform_free_buffer(stream->buffer);
   std::free(stream);
 }
 
@@ -98,7 +100,7 @@ void give_back_spare_streams(spare_streams *streams) {
 void free_spare_streams(spare_streams *streams) {
   for (text_stream *&stream : streams->kept) {
     if (stream != nullptr) {
-      std::free(stream->buffer);
+      platform_free_buffer(stream->buffer);
       std::free(stream);
       stream = nullptr;
     }
@@ -115,8 +117,9 @@ text_stream *fopen(const char *name, const char *mode, int *code,
   }
   file_status status{};
   const file_id *keep_id = keep != nullptr ? &keep->id : nullptr;
+  bool new_only = std::strchr(mode, 'x') != nullptr;
   *code = writing ? platform_open_write(name, keep_id, &stream->handle,
-                                        &status.kind, dir)
+                                        &status.kind, dir, new_only)
                   : platform_open_read(name, &stream->handle, &status, dir);
   if (*code != 0) {
     release(stream);

@@ -53,6 +53,8 @@ struct text_stream {
 // open read stream, refuses a file that turns out to be keep's (by the
 // same name, a link, or a name that differs only in case where case does
 // not count) and leaves it untouched: writing it would destroy that file.
+// A "wxt" open only creates: a name that leads to anything already is
+// refused (platform_is_existing tells by the code) and left alone.
 // The name is looked up in the directory dir has open, unless NO_HANDLE.
 text_stream *fopen(const char *name, const char *mode, int *code,
                    const text_stream *keep = nullptr,

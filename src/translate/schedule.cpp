@@ -1,5 +1,6 @@
 #include "translate/schedule.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
@@ -39,6 +40,10 @@ constexpr unsigned MAX_WORKERS = 64;
 // another by the walking thread than by starting threads.
 constexpr unsigned START_BATCH = 8;
 
+// Slots of the count of names that conversions not yet reported use, by
+// directory and hash: a zero spares the look through the whole ring.
+constexpr unsigned NAME_SLOTS = 1U << 16;
+
 enum item_kind { ITEM_JOB, ITEM_LINE, ITEM_FAILURE };
 enum job_state { JOB_WAITING, JOB_RUNNING, JOB_DONE };
 
@@ -69,7 +74,9 @@ struct worker {
 struct scheduler {
   platform_monitor *monitor;
   item items[WINDOW];
-  unsigned first; // the oldest item not yet reported
+  unsigned long long reported; // items reported: the oldest's position
+  unsigned long long waiting_from; // no item before it waits; in the monitor
+  unsigned long long walker_last;  // the walking thread's last conversion
   unsigned count;
   worker workers[MAX_WORKERS];
   unsigned worker_count;
@@ -78,11 +85,18 @@ struct scheduler {
   unsigned dir_count;
   unsigned processors; // 0 until asked
   bool may_run_ahead;  // processors and descriptors enough; with processors
+  unsigned running;    // conversions being converted now; in the monitor
+  bool holding;        // workers take no job for now; in the monitor
+  bool taken_seen;     // a target's name was found taken; in the monitor
+  bool taken_known;    // taken_seen as the walking thread last read it
+  unsigned short names[NAME_SLOTS]; // see NAME_SLOTS
 };
 
 scheduler pool;
 
-item &nth(unsigned i) { return pool.items[(pool.first + i) % WINDOW]; }
+// The item at a position in program order, and the i-th not yet reported.
+item &at(unsigned long long position) { return pool.items[position % WINDOW]; }
+item &nth(unsigned i) { return at(pool.reported + i); }
 
 void enter() {
   if (pool.worker_count > 0)
@@ -94,13 +108,35 @@ void leave() {
     platform_monitor_leave(pool.monitor);
 }
 
-// The oldest waiting conversion in a directory where none runs (creates
-// in one directory wait for each other), or nullptr; in the monitor.
-item *next_waiting() {
-  for (unsigned i = 0; i < pool.count; i++) {
-    item &it = nth(i);
-    if (it.kind == ITEM_JOB && it.state == JOB_WAITING && it.dir->running == 0)
-      return &it;
+bool is_waiting(const item &it) {
+  return it.kind == ITEM_JOB && it.state == JOB_WAITING;
+}
+
+// Whether a conversion may be taken: it waits, in a directory where none
+// runs (creates in one directory wait for each other).
+bool can_take(const item &it) { return is_waiting(it) && it.dir->running == 0; }
+
+// A waiting conversion that can be taken, or nullptr; in the monitor.
+// *last is the position of the caller's last conversion, and the one
+// after it goes first: a thread goes on through its directory without a
+// look through the ring.  Otherwise the oldest is taken.
+item *next_waiting(unsigned long long *last) {
+  if (pool.holding)
+    return nullptr;
+  unsigned long long end = pool.reported + pool.count;
+  unsigned long long p = *last + 1;
+  if (p >= pool.reported && p < end && can_take(at(p))) {
+    *last = p;
+    return &at(p);
+  }
+  pool.waiting_from = std::max(pool.waiting_from, pool.reported);
+  while (pool.waiting_from < end && !is_waiting(at(pool.waiting_from)))
+    pool.waiting_from++;
+  for (p = pool.waiting_from; p < end; p++) {
+    if (can_take(at(p))) {
+      *last = p;
+      return &at(p);
+    }
   }
   return nullptr;
 }
@@ -109,21 +145,24 @@ item *next_waiting() {
 void convert_taken(item *j) {
   j->state = JOB_RUNNING;
   j->dir->running++;
+  pool.running++;
   platform_monitor_leave(pool.monitor);
-  conversion_outcome outcome =
-      convert_file(j->path, j->name, j->case_mode, false, j->dir->handle);
+  conversion_outcome outcome = convert_file(j->path, j->name, j->case_mode,
+                                            false, j->dir->handle, true);
   platform_monitor_enter(pool.monitor);
   j->outcome = outcome;
   j->beside_others = true;
+  pool.taken_seen = pool.taken_seen || outcome.result == TARGET_EXISTS;
   j->dir->running--;
+  pool.running--;
   j->state = JOB_DONE;
   platform_monitor_wake_all(pool.monitor);
 }
 
-// Converts the oldest job that can be taken, or waits for a change when
-// there is none; in the monitor.
-void take_or_wait() {
-  item *j = next_waiting();
+// Converts a job that can be taken, or waits for a change when there is
+// none; in the monitor.  *last as for next_waiting.
+void take_or_wait(unsigned long long *last) {
+  item *j = next_waiting(last);
   if (j == nullptr)
     platform_monitor_wait(pool.monitor);
   else
@@ -133,9 +172,10 @@ void take_or_wait() {
 void work(void *slot) {
   auto *w = static_cast<worker *>(slot);
   keep_spare_streams(&w->streams);
+  unsigned long long last = ~0ULL;
   platform_monitor_enter(pool.monitor);
   while (!pool.stopping)
-    take_or_wait();
+    take_or_wait(&last);
   platform_monitor_leave(pool.monitor);
   give_back_spare_streams(&w->streams);
 }
@@ -193,24 +233,58 @@ void free_if_unused(conversion_dir *dir) {
   std::free(dir);
 }
 
-// The oldest conversion failed for want of space, descriptors or memory
-// while other work ran, which may be why: with every
-// worker ended, the later conversions are undone (each wrote only a target
-// that did not exist before) and wait again, and the oldest is converted
-// once more, alone.  Only a second failure is reported.
-void convert_again_alone(item *oldest) {
-  stop_workers();
+// Undoes the conversions after the oldest, with none running: each only
+// created a target that did not exist before, and waits again.  A target
+// found taken stays taken whatever the oldest does, since no other
+// conversion not yet reported creates that entry: that finding stands.
+void undo_later() {
   for (unsigned i = 1; i < pool.count; i++) {
     item &later = nth(i);
-    if (later.kind != ITEM_JOB)
+    if (later.kind != ITEM_JOB ||
+        (later.state == JOB_DONE && later.outcome.result == TARGET_EXISTS))
       continue;
     if (later.state == JOB_DONE && later.outcome.result == CONVERTED)
       platform_remove(later.name, later.dir->handle);
     later.state = JOB_WAITING;
   }
+  pool.waiting_from = pool.reported;
+}
+
+// Converts the oldest once more, alone, as the conversion in turn: its
+// target may be taken or it may have failed for the work beside it.
+void convert_oldest_again(item *oldest) {
   oldest->outcome = convert_file(oldest->path, oldest->name, oldest->case_mode,
                                  true, oldest->dir->handle);
   oldest->beside_others = false;
+}
+
+// The oldest conversion failed for want of space, descriptors or memory
+// while other work ran, which may be why: with every worker ended, the
+// later conversions are undone and the oldest is converted once more.
+// Only a second failure is reported.
+void convert_again_alone(item *oldest) {
+  stop_workers();
+  undo_later();
+  convert_oldest_again(oldest);
+}
+
+// The oldest conversion found its target's name taken: whatever is there
+// (a link to a later source, say) may change what later conversions read
+// or write, so with the workers held once their conversions end, the
+// later ones are undone, the oldest is converted as one conversion after
+// another would, and the workers go on.
+void convert_in_turn_held(item *oldest) {
+  platform_monitor_enter(pool.monitor);
+  pool.holding = true;
+  while (pool.running > 0)
+    platform_monitor_wait(pool.monitor);
+  undo_later();
+  platform_monitor_leave(pool.monitor);
+  convert_oldest_again(oldest);
+  platform_monitor_enter(pool.monitor);
+  pool.holding = false;
+  platform_monitor_wake_all(pool.monitor);
+  platform_monitor_leave(pool.monitor);
 }
 
 // Waits for the oldest conversion, converting what waits meanwhile (the
@@ -220,19 +294,37 @@ void finish_oldest(item *oldest) {
       pool.processors > 1)
     start_workers();
   if (pool.worker_count == 0) {
-    oldest->outcome =
-        convert_file(oldest->path, oldest->name, oldest->case_mode, true,
-                     oldest->dir->handle);
+    convert_oldest_again(oldest);
     oldest->state = JOB_DONE;
     return;
   }
   platform_monitor_enter(pool.monitor);
   while (oldest->state != JOB_DONE)
-    take_or_wait();
+    take_or_wait(&pool.walker_last);
   platform_monitor_leave(pool.monitor);
+  if (oldest->outcome.result == TARGET_EXISTS)
+    convert_in_turn_held(oldest);
   if (oldest->outcome.result != CONVERTED && oldest->beside_others &&
       platform_is_shortage(oldest->outcome.code))
     convert_again_alone(oldest);
+}
+
+// The slot of NAME_SLOTS that a name with this hash in dir counts in.
+unsigned name_slot(const conversion_dir *dir, unsigned long long key) {
+  unsigned long long h = key ^ (dir->id.device * 0x9E3779B97F4A7C15ULL) ^
+                         (dir->id.index * 0xC2B2AE3D27D4EB4FULL);
+  return static_cast<unsigned>((h * 0xFF51AFD7ED558CCDULL) >> 48);
+}
+
+// Counts the names of a conversion in, or out once it is reported.
+void count_name(const conversion_dir *dir, unsigned long long key, bool in) {
+  unsigned short &n = pool.names[name_slot(dir, key)];
+  n = static_cast<unsigned short>(in ? n + 1 : n - 1);
+}
+
+void count_names(const item &j, bool in) {
+  count_name(j.dir, j.path_key, in);
+  count_name(j.dir, j.name_key, in);
 }
 
 // Reports the oldest item, once it is done.
@@ -249,8 +341,10 @@ void report_oldest() {
   std::free(oldest->path);
   std::free(oldest->name);
   conversion_dir *dir = oldest->kind == ITEM_JOB ? oldest->dir : nullptr;
+  if (dir != nullptr)
+    count_names(*oldest, false);
   enter();
-  pool.first = (pool.first + 1) % WINDOW;
+  pool.reported++;
   pool.count--;
   leave();
   if (dir != nullptr) {
@@ -273,11 +367,14 @@ void add_item(const item &it) {
     while (pool.count > 0 && is_done(nth(0)))
       report_oldest();
   }
-  pool.items[(pool.first + pool.count) % WINDOW] = it;
-  if (it.kind == ITEM_JOB)
+  at(pool.reported + pool.count) = it;
+  if (it.kind == ITEM_JOB) {
     it.dir->jobs++;
+    count_names(it, true);
+  }
   enter();
   pool.count++;
+  pool.taken_known = pool.taken_seen;
   if (pool.worker_count > 0)
     platform_monitor_wake_all(pool.monitor);
   leave();
@@ -312,6 +409,9 @@ bool same_dir(const conversion_dir *a, const conversion_dir *b) {
 bool shares_a_name(const conversion_dir *dir, const char *path,
                    unsigned long long path_key, const char *name,
                    unsigned long long name_key) {
+  if (pool.names[name_slot(dir, name_key)] == 0 &&
+      pool.names[name_slot(dir, path_key)] == 0)
+    return false;
   for (unsigned i = 0; i < pool.count; i++) {
     const item &j = nth(i);
     if (j.kind != ITEM_JOB || !same_dir(dir, j.dir))
@@ -339,7 +439,10 @@ bool may_run_ahead(const conversion_dir *dir, const char *path,
         status.kind != KIND_REGULAR || status.is_link)
       return false;
   }
-  return platform_is_missing(name, dir->handle);
+  // Once a target's name was found taken (a run over a tree converted
+  // before, say), names are looked up first, so that not every conversion
+  // is tried ahead only to be converted again in turn.
+  return !pool.taken_known || platform_is_missing(name, dir->handle);
 }
 
 // The current directory, held open for conversions; nullptr when it

@@ -16,6 +16,7 @@ enum conversion_result {
   OPEN_OUTPUT_FAILED,
   READ_FAILED,
   WRITE_FAILED,
+  TARGET_EXISTS, // a new_only conversion found its target's name taken
 };
 
 struct conversion_outcome {
@@ -25,11 +26,13 @@ struct conversion_outcome {
 
 // Converts path into the file called name, both looked up in dir (the
 // current directory for NO_HANDLE), printing nothing.  With side_by_side a
-// large file may be converted on several threads.  A copy that fails
+// large file may be converted on several threads.  With new_only the
+// target is only ever created: a name that leads to anything already
+// gives TARGET_EXISTS, with nothing read or written.  A copy that fails
 // leaves no target behind (a device target is left alone).
 conversion_outcome convert_file(const char *path, const char *name,
                                 int case_mode, bool side_by_side,
-                                file_handle dir);
+                                file_handle dir, bool new_only = false);
 
 // Prints the progress line or the diagnostic of an outcome.
 void report_conversion(const char *path, const char *name,

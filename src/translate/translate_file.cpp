@@ -20,10 +20,12 @@ const char LABEL_READ_INPUT[] = "Can't read input file.";
 const char LABEL_WRITE_OUTPUT[] = "Can't write output file.";
 const char PROGRESS_LINE[] = "Translate file '%s' to file '%s'\n";
 
-// The label of each failed outcome, by conversion_result.
-const char *const FAILURE_LABELS[] = {nullptr, LABEL_OPEN_INPUT,
-                                      LABEL_OPEN_OUTPUT, LABEL_READ_INPUT,
-                                      LABEL_WRITE_OUTPUT};
+// The label of each failed outcome, by conversion_result.  A target found
+// taken is converted again in turn before it is reported; should it reach
+// a report, it is an output that could not be opened.
+const char *const FAILURE_LABELS[] = {
+    nullptr,           LABEL_OPEN_INPUT,   LABEL_OPEN_OUTPUT,
+    LABEL_READ_INPUT,  LABEL_WRITE_OUTPUT, LABEL_OPEN_OUTPUT};
 
 // Discards what a failed copy wrote into a regular file.  Removing the
 // name discards it only when the name leads straight to that file and is
@@ -73,12 +75,15 @@ conversion_outcome finish(const char *name, text_stream *source,
 // would destroy the source; copies; closes both.
 conversion_outcome convert_open(text_stream *source, const char *name,
                                 int case_mode, bool side_by_side,
-                                file_handle dir) {
+                                file_handle dir, bool new_only) {
   int code = 0;
-  text_stream *target = fopen(name, "wt", &code, source, dir);
+  text_stream *target =
+      fopen(name, new_only ? "wxt" : "wt", &code, source, dir);
   if (target == nullptr) {
     int ignored = 0;
     fclose(source, &ignored);
+    if (new_only && platform_is_existing(code))
+      return {TARGET_EXISTS, code};
     return {OPEN_OUTPUT_FAILED, code};
   }
   copy_mapped(source, target, case_mode == MODE_UPPER ? TO_UPPER : TO_LOWER,
@@ -110,12 +115,12 @@ void output_name(const char *path, int case_mode, char *name) {
 
 conversion_outcome convert_file(const char *path, const char *name,
                                 int case_mode, bool side_by_side,
-                                file_handle dir) {
+                                file_handle dir, bool new_only) {
   int code = 0;
   text_stream *source = fopen(path, "rt", &code, nullptr, dir);
   if (source == nullptr)
     return {OPEN_INPUT_FAILED, code};
-  return convert_open(source, name, case_mode, side_by_side, dir);
+  return convert_open(source, name, case_mode, side_by_side, dir, new_only);
 }
 
 void report_conversion(const char *path, const char *name,
@@ -153,7 +158,8 @@ void translate_file_now(const char *path, int case_mode) {
   }
   output_name(path, case_mode, name);
   report_conversion(path, name,
-                    convert_open(source, name, case_mode, true, NO_HANDLE));
+                    convert_open(source, name, case_mode, true, NO_HANDLE,
+                                 false));
   std::free(name);
 }
 
