@@ -40,9 +40,14 @@ constexpr unsigned MAX_WORKERS = 64;
 // another by the walking thread than by starting threads.
 constexpr unsigned START_BATCH = 8;
 
+// Conversions of one directory a thread takes at once, at most: each
+// taking and each return passes the lock between processors.
+constexpr unsigned TAKE_AT_ONCE = 8;
+
 // Slots of the count of names that conversions not yet reported use, by
 // directory and hash: a zero spares the look through the whole ring.
-constexpr unsigned NAME_SLOTS = 1U << 16;
+constexpr unsigned NAME_SLOT_BITS = 15;
+constexpr unsigned NAME_SLOTS = 1U << NAME_SLOT_BITS;
 
 enum item_kind { ITEM_JOB, ITEM_LINE, ITEM_FAILURE };
 enum job_state { JOB_WAITING, JOB_RUNNING, JOB_DONE };
@@ -90,6 +95,8 @@ struct scheduler {
   bool taken_seen;     // a target's name was found taken; in the monitor
   bool taken_known;    // taken_seen as the walking thread last read it
   unsigned short names[NAME_SLOTS]; // see NAME_SLOTS
+  unsigned long long keys[WINDOW][2]; // by ring place: a job's path_key and
+                                      // name_key, side by side to be scanned
 };
 
 scheduler pool;
@@ -141,32 +148,50 @@ item *next_waiting(unsigned long long *last) {
   return nullptr;
 }
 
-// Converts j beside the other work; in the monitor, left meanwhile.
-void convert_taken(item *j) {
+// Marks j taken by the calling thread; in the monitor.
+void take(item *j) {
   j->state = JOB_RUNNING;
   j->dir->running++;
   pool.running++;
-  platform_monitor_leave(pool.monitor);
-  conversion_outcome outcome = convert_file(j->path, j->name, j->case_mode,
-                                            false, j->dir->handle, true);
-  platform_monitor_enter(pool.monitor);
-  j->outcome = outcome;
-  j->beside_others = true;
-  pool.taken_seen = pool.taken_seen || outcome.result == TARGET_EXISTS;
-  j->dir->running--;
-  pool.running--;
-  j->state = JOB_DONE;
-  platform_monitor_wake_all(pool.monitor);
 }
 
-// Converts a job that can be taken, or waits for a change when there is
-// none; in the monitor.  *last as for next_waiting.
+// Converts a job that can be taken, with the waiting ones right after it
+// in the same directory, up to TAKE_AT_ONCE, beside the other work; or
+// waits for a change when there is none.  In the monitor, left while
+// converting.  *last as for next_waiting.
 void take_or_wait(unsigned long long *last) {
-  item *j = next_waiting(last);
-  if (j == nullptr)
+  item *first = next_waiting(last);
+  if (first == nullptr) {
     platform_monitor_wait(pool.monitor);
-  else
-    convert_taken(j);
+    return;
+  }
+  item *taken[TAKE_AT_ONCE];
+  unsigned n = 0;
+  taken[n++] = first;
+  take(first);
+  unsigned long long end = pool.reported + pool.count;
+  while (n < TAKE_AT_ONCE && *last + 1 < end &&
+         is_waiting(at(*last + 1)) && at(*last + 1).dir == first->dir) {
+    taken[n++] = &at(++*last);
+    take(taken[n - 1]);
+  }
+  platform_monitor_leave(pool.monitor);
+  conversion_outcome outcomes[TAKE_AT_ONCE];
+  for (unsigned i = 0; i < n; i++)
+    outcomes[i] = convert_file(taken[i]->path, taken[i]->name,
+                               taken[i]->case_mode, false,
+                               taken[i]->dir->handle, true);
+  platform_monitor_enter(pool.monitor);
+  for (unsigned i = 0; i < n; i++) {
+    item *j = taken[i];
+    j->outcome = outcomes[i];
+    j->beside_others = true;
+    pool.taken_seen = pool.taken_seen || outcomes[i].result == TARGET_EXISTS;
+    j->dir->running--;
+    pool.running--;
+    j->state = JOB_DONE;
+  }
+  platform_monitor_wake_all(pool.monitor);
 }
 
 void work(void *slot) {
@@ -313,7 +338,8 @@ void finish_oldest(item *oldest) {
 unsigned name_slot(const conversion_dir *dir, unsigned long long key) {
   unsigned long long h = key ^ (dir->id.device * 0x9E3779B97F4A7C15ULL) ^
                          (dir->id.index * 0xC2B2AE3D27D4EB4FULL);
-  return static_cast<unsigned>((h * 0xFF51AFD7ED558CCDULL) >> 48);
+  return static_cast<unsigned>((h * 0xFF51AFD7ED558CCDULL) >>
+                               (64 - NAME_SLOT_BITS));
 }
 
 // Counts the names of a conversion in, or out once it is reported.
@@ -368,6 +394,9 @@ void add_item(const item &it) {
       report_oldest();
   }
   at(pool.reported + pool.count) = it;
+  unsigned place = (pool.reported + pool.count) % WINDOW;
+  pool.keys[place][0] = it.path_key;
+  pool.keys[place][1] = it.name_key;
   if (it.kind == ITEM_JOB) {
     it.dir->jobs++;
     count_names(it, true);
@@ -413,6 +442,9 @@ bool shares_a_name(const conversion_dir *dir, const char *path,
       pool.names[name_slot(dir, path_key)] == 0)
     return false;
   for (unsigned i = 0; i < pool.count; i++) {
+    const unsigned long long *keys = pool.keys[(pool.reported + i) % WINDOW];
+    if (keys[0] != name_key && keys[1] != name_key && keys[1] != path_key)
+      continue;
     const item &j = nth(i);
     if (j.kind != ITEM_JOB || !same_dir(dir, j.dir))
       continue;
