@@ -5,8 +5,8 @@
 #include "platform/platform.h"
 
 #include <cstdlib>
-#include <malloc.h>
 #include <cstring>
+#include <malloc.h>
 #include <windows.h>
 
 namespace morvidex {
@@ -483,9 +483,7 @@ void platform_monitor_wake_all(platform_monitor *monitor) {
   WakeAllConditionVariable(&monitor->condition);
 }
 
-void *platform_buffer(std::size_t size) {
-  return _aligned_malloc(size, 4096);
-}
+void *platform_buffer(std::size_t size) { return _aligned_malloc(size, 4096); }
 
 void platform_free_buffer(void *buffer) { _aligned_free(buffer); }
 

@@ -44,6 +44,10 @@ constexpr unsigned START_BATCH = 8;
 // taking and each return passes the lock between processors.
 constexpr unsigned TAKE_AT_ONCE = 8;
 
+// Items the walking thread schedules before the workers are shown them,
+// at most; it shows them at once before it waits.
+constexpr unsigned SHOW_AT_ONCE = 8;
+
 // Slots of the count of names that conversions not yet reported use, by
 // directory and hash: a zero spares the look through the whole ring.
 constexpr unsigned NAME_SLOT_BITS = 15;
@@ -80,6 +84,7 @@ struct scheduler {
   platform_monitor *monitor;
   item items[WINDOW];
   unsigned long long reported; // items reported: the oldest's position
+  unsigned published; // of count, those the workers see; in the monitor
   unsigned long long waiting_from; // no item before it waits; in the monitor
   unsigned long long walker_last;  // the walking thread's last conversion
   unsigned count;
@@ -94,7 +99,7 @@ struct scheduler {
   bool holding;        // workers take no job for now; in the monitor
   bool taken_seen;     // a target's name was found taken; in the monitor
   bool taken_known;    // taken_seen as the walking thread last read it
-  unsigned short names[NAME_SLOTS]; // see NAME_SLOTS
+  unsigned short names[NAME_SLOTS];   // see NAME_SLOTS
   unsigned long long keys[WINDOW][2]; // by ring place: a job's path_key and
                                       // name_key, side by side to be scanned
 };
@@ -115,6 +120,16 @@ void leave() {
     platform_monitor_leave(pool.monitor);
 }
 
+// Lets the workers see every item scheduled; in the monitor.  Items are
+// shown a few at a time: each showing passes the lock between processors.
+void publish() {
+  if (pool.published == pool.count)
+    return;
+  pool.published = pool.count;
+  pool.taken_known = pool.taken_seen;
+  platform_monitor_wake_all(pool.monitor);
+}
+
 bool is_waiting(const item &it) {
   return it.kind == ITEM_JOB && it.state == JOB_WAITING;
 }
@@ -130,7 +145,7 @@ bool can_take(const item &it) { return is_waiting(it) && it.dir->running == 0; }
 item *next_waiting(unsigned long long *last) {
   if (pool.holding)
     return nullptr;
-  unsigned long long end = pool.reported + pool.count;
+  unsigned long long end = pool.reported + pool.published;
   unsigned long long p = *last + 1;
   if (p >= pool.reported && p < end && can_take(at(p))) {
     *last = p;
@@ -169,18 +184,18 @@ void take_or_wait(unsigned long long *last) {
   unsigned n = 0;
   taken[n++] = first;
   take(first);
-  unsigned long long end = pool.reported + pool.count;
-  while (n < TAKE_AT_ONCE && *last + 1 < end &&
-         is_waiting(at(*last + 1)) && at(*last + 1).dir == first->dir) {
+  unsigned long long end = pool.reported + pool.published;
+  while (n < TAKE_AT_ONCE && *last + 1 < end && is_waiting(at(*last + 1)) &&
+         at(*last + 1).dir == first->dir) {
     taken[n++] = &at(++*last);
     take(taken[n - 1]);
   }
   platform_monitor_leave(pool.monitor);
   conversion_outcome outcomes[TAKE_AT_ONCE];
   for (unsigned i = 0; i < n; i++)
-    outcomes[i] = convert_file(taken[i]->path, taken[i]->name,
-                               taken[i]->case_mode, false,
-                               taken[i]->dir->handle, true);
+    outcomes[i] =
+        convert_file(taken[i]->path, taken[i]->name, taken[i]->case_mode, false,
+                     taken[i]->dir->handle, true);
   platform_monitor_enter(pool.monitor);
   for (unsigned i = 0; i < n; i++) {
     item *j = taken[i];
@@ -213,6 +228,7 @@ void start_workers() {
   if (pool.monitor == nullptr)
     return;
   pool.stopping = false;
+  pool.published = pool.count;
   unsigned want = pool.processors - 1;
   while (pool.worker_count < want && pool.worker_count < MAX_WORKERS) {
     worker *w = &pool.workers[pool.worker_count];
@@ -258,13 +274,19 @@ void free_if_unused(conversion_dir *dir) {
   std::free(dir);
 }
 
-// Undoes the conversions after the oldest, with none running: each only
+// Undoes the conversions after the oldest (the one not yet reported;
+// those before it may await retiring), with none running: each only
 // created a target that did not exist before, and waits again.  A target
 // found taken stays taken whatever the oldest does, since no other
 // conversion not yet reported creates that entry: that finding stands.
-void undo_later() {
-  for (unsigned i = 1; i < pool.count; i++) {
-    item &later = nth(i);
+void undo_later(const item *oldest) {
+  unsigned index = static_cast<unsigned>(oldest - pool.items);
+  unsigned long long end = pool.reported + pool.count;
+  for (unsigned long long p =
+           pool.reported + (index + WINDOW - pool.reported % WINDOW) % WINDOW +
+           1;
+       p < end; p++) {
+    item &later = at(p);
     if (later.kind != ITEM_JOB ||
         (later.state == JOB_DONE && later.outcome.result == TARGET_EXISTS))
       continue;
@@ -289,7 +311,7 @@ void convert_oldest_again(item *oldest) {
 // Only a second failure is reported.
 void convert_again_alone(item *oldest) {
   stop_workers();
-  undo_later();
+  undo_later(oldest);
   convert_oldest_again(oldest);
 }
 
@@ -303,7 +325,7 @@ void convert_in_turn_held(item *oldest) {
   pool.holding = true;
   while (pool.running > 0)
     platform_monitor_wait(pool.monitor);
-  undo_later();
+  undo_later(oldest);
   platform_monitor_leave(pool.monitor);
   convert_oldest_again(oldest);
   platform_monitor_enter(pool.monitor);
@@ -324,6 +346,7 @@ void finish_oldest(item *oldest) {
     return;
   }
   platform_monitor_enter(pool.monitor);
+  publish();
   while (oldest->state != JOB_DONE)
     take_or_wait(&pool.walker_last);
   platform_monitor_leave(pool.monitor);
@@ -353,60 +376,67 @@ void count_names(const item &j, bool in) {
   count_name(j.dir, j.name_key, in);
 }
 
-// Reports the oldest item, once it is done.
-void report_oldest() {
-  item *oldest = &nth(0);
-  if (oldest->kind == ITEM_JOB) {
-    finish_oldest(oldest);
-    report_conversion(oldest->path, oldest->name, oldest->outcome);
-  } else if (oldest->kind == ITEM_LINE) {
-    printf(oldest->text, oldest->path);
+// Prints what the item at position p came to, once it is done, and lets
+// go of what it holds; it stays in the ring until retired.
+void report_at(unsigned long long p) {
+  item *it = &at(p);
+  if (it->kind == ITEM_JOB) {
+    finish_oldest(it);
+    report_conversion(it->path, it->name, it->outcome);
+  } else if (it->kind == ITEM_LINE) {
+    printf(it->text, it->path);
   } else {
-    report_failure(oldest->text, oldest->outcome.code);
+    report_failure(it->text, it->outcome.code);
   }
-  std::free(oldest->path);
-  std::free(oldest->name);
-  conversion_dir *dir = oldest->kind == ITEM_JOB ? oldest->dir : nullptr;
-  if (dir != nullptr)
-    count_names(*oldest, false);
-  enter();
-  pool.reported++;
-  pool.count--;
-  leave();
-  if (dir != nullptr) {
-    dir->jobs--;
-    free_if_unused(dir);
+  std::free(it->path);
+  std::free(it->name);
+  if (it->kind == ITEM_JOB) {
+    count_names(*it, false);
+    it->dir->jobs--;
+    free_if_unused(it->dir);
   }
 }
 
-bool is_done(const item &it) {
+// Takes the n oldest items, reported, out of the ring.
+void retire(unsigned n) {
   enter();
-  bool done = it.state == JOB_DONE;
+  pool.reported += n;
+  pool.count -= n;
+  pool.published = pool.published > n ? pool.published - n : 0;
   leave();
-  return done;
+}
+
+// Reports the oldest item, and every one after it already done.
+void report_done() {
+  report_at(pool.reported);
+  enter();
+  unsigned n = 1;
+  while (n < pool.count && at(pool.reported + n).state == JOB_DONE)
+    n++;
+  leave();
+  for (unsigned i = 1; i < n; i++)
+    report_at(pool.reported + i);
+  retire(n);
 }
 
 // Adds it to the ring, reporting the oldest items first when it is full.
 void add_item(const item &it) {
-  if (pool.count == WINDOW) {
-    report_oldest();
-    while (pool.count > 0 && is_done(nth(0)))
-      report_oldest();
-  }
-  at(pool.reported + pool.count) = it;
+  if (pool.count == WINDOW)
+    report_done();
   unsigned place = (pool.reported + pool.count) % WINDOW;
+  pool.items[place] = it;
   pool.keys[place][0] = it.path_key;
   pool.keys[place][1] = it.name_key;
   if (it.kind == ITEM_JOB) {
     it.dir->jobs++;
     count_names(it, true);
   }
-  enter();
   pool.count++;
-  pool.taken_known = pool.taken_seen;
-  if (pool.worker_count > 0)
-    platform_monitor_wake_all(pool.monitor);
-  leave();
+  if (pool.worker_count > 0 && pool.count - pool.published >= SHOW_AT_ONCE) {
+    enter();
+    publish();
+    leave();
+  }
   if (pool.worker_count == 0 && pool.count >= START_BATCH &&
       pool.processors > 1 && it.kind == ITEM_JOB)
     start_workers();
@@ -606,7 +636,7 @@ bool have_scheduled_in(const file_id &id) {
 
 void report_scheduled() {
   while (pool.count > 0)
-    report_oldest();
+    report_done();
   stop_workers();
 }
 

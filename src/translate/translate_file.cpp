@@ -24,8 +24,8 @@ const char PROGRESS_LINE[] = "Translate file '%s' to file '%s'\n";
 // taken is converted again in turn before it is reported; should it reach
 // a report, it is an output that could not be opened.
 const char *const FAILURE_LABELS[] = {
-    nullptr,           LABEL_OPEN_INPUT,   LABEL_OPEN_OUTPUT,
-    LABEL_READ_INPUT,  LABEL_WRITE_OUTPUT, LABEL_OPEN_OUTPUT};
+    nullptr,          LABEL_OPEN_INPUT,   LABEL_OPEN_OUTPUT,
+    LABEL_READ_INPUT, LABEL_WRITE_OUTPUT, LABEL_OPEN_OUTPUT};
 
 // Discards what a failed copy wrote into a regular file.  Removing the
 // name discards it only when the name leads straight to that file and is
@@ -157,9 +157,9 @@ void translate_file_now(const char *path, int case_mode) {
     return;
   }
   output_name(path, case_mode, name);
-  report_conversion(path, name,
-                    convert_open(source, name, case_mode, true, NO_HANDLE,
-                                 false));
+  report_conversion(
+      path, name,
+      convert_open(source, name, case_mode, true, NO_HANDLE, false));
   std::free(name);
 }
 
