@@ -15,9 +15,12 @@ namespace morvidex {
 struct conversion_dir {
   file_handle handle; // NO_HANDLE once released: conversions run alone
   file_id id;
-  unsigned jobs;    // conversions scheduled in it, not yet reported
-  unsigned running; // of them, being converted now; in the monitor
-  bool walked;      // the walk may still schedule in it
+  unsigned jobs; // conversions scheduled in it, not yet reported
+  bool walked;   // the walk may still schedule in it
+  // The walking thread changes the fields above and the workers this
+  // one: a cache line apart, whatever the alignment.
+  char apart[64];
+  unsigned running; // of jobs, being converted now; in the monitor
 };
 
 namespace {
@@ -43,6 +46,9 @@ constexpr unsigned START_BATCH = 8;
 // Conversions of one directory a thread takes at once, at most: each
 // taking and each return passes the lock between processors.
 constexpr unsigned TAKE_AT_ONCE = 8;
+
+// The size of a cache line, for fields that different threads change.
+constexpr std::size_t CACHE_LINE = 64;
 
 // Items the walking thread schedules before the workers are shown them,
 // at most; it shows them at once before it waits.
@@ -83,25 +89,30 @@ struct worker {
 struct scheduler {
   platform_monitor *monitor;
   item items[WINDOW];
-  unsigned long long reported; // items reported: the oldest's position
-  unsigned published; // of count, those the workers see; in the monitor
-  unsigned long long waiting_from; // no item before it waits; in the monitor
-  unsigned long long walker_last;  // the walking thread's last conversion
-  unsigned count;
-  worker workers[MAX_WORKERS];
-  unsigned worker_count;
-  bool stopping; // workers take no further job
-  conversion_dir *dirs[MAX_DIRS];
-  unsigned dir_count;
-  unsigned processors; // 0 until asked
-  bool may_run_ahead;  // processors and descriptors enough; with processors
-  unsigned running;    // conversions being converted now; in the monitor
-  bool holding;        // workers take no job for now; in the monitor
-  bool taken_seen;     // a target's name was found taken; in the monitor
-  bool taken_known;    // taken_seen as the walking thread last read it
   unsigned short names[NAME_SLOTS];   // see NAME_SLOTS
   unsigned long long keys[WINDOW][2]; // by ring place: a job's path_key and
                                       // name_key, side by side to be scanned
+  worker workers[MAX_WORKERS];
+  conversion_dir *dirs[MAX_DIRS];
+
+  // What the workers read and write, in the monitor, on cache lines of
+  // its own: the walking thread's own fields change with every item.
+  alignas(CACHE_LINE) unsigned long long reported; // the oldest's position
+  unsigned published;              // of count, those the workers see
+  unsigned long long waiting_from; // no item before it waits
+  unsigned running;                // conversions being converted now
+  bool holding;                    // workers take no job for now
+  bool taken_seen;                 // a target's name was found taken
+  bool stopping;                   // workers take no further job
+
+  // The walking thread's own.
+  alignas(CACHE_LINE) unsigned count;
+  unsigned long long walker_last; // its last conversion's position
+  bool taken_known;               // taken_seen as it last read it
+  unsigned worker_count;
+  unsigned dir_count;
+  unsigned processors; // 0 until asked
+  bool may_run_ahead;  // processors and descriptors enough; with processors
 };
 
 scheduler pool;
@@ -518,7 +529,7 @@ conversion_dir *open_current_dir() {
       static_cast<conversion_dir *>(std::malloc(sizeof(conversion_dir)));
   if (dir == nullptr)
     return nullptr;
-  *dir = conversion_dir{NO_HANDLE, {0, 0}, 0, 0, true};
+  *dir = conversion_dir{NO_HANDLE, {0, 0}, 0, true, {}, 0};
   if (platform_open_directory(".", &dir->handle, &dir->id) != 0) {
     std::free(dir);
     return nullptr;
