@@ -96,7 +96,7 @@ struct scheduler {
   conversion_dir *dirs[MAX_DIRS];
 
   // What the workers read and write, in the monitor, on cache lines of
-  // its own: the walking thread's own fields change with every item.
+  // their own: the walking thread's own fields change with every item.
   alignas(CACHE_LINE) unsigned long long reported; // the oldest's position
   unsigned published;              // of count, those the workers see
   unsigned long long waiting_from; // no item before it waits
