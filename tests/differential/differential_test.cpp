@@ -231,6 +231,17 @@ protected:
 TEST_F(Differential, NamesThatMeet) {
   const std::string small = "Some Text\r\nMore\n";
   const Tree base = many("", 12, small);
+  // A large file in b, converted on one thread while the other runs ahead
+  // through a and c.
+  const Tree ahead = many("c/", 8, small) +
+                     Tree{{"b/big.txt", file(std::string(32 * BLOCK, 'Q'))},
+                          {"a/a.txt", file("A\n")},
+                          {"c/z.txt", file("Z\n")}};
+  Tree taken;
+  for (const char *stem : {"c/y1", "c/y2", "c/y3", "c/y4"}) {
+    taken[std::string(stem) + ".txt"] = file(stem);
+    taken[std::string(stem) + ".lo"] = file("old\n");
+  }
   const std::vector<Case> table = {
       {"same stems",
        {"-l", "*"},
@@ -256,32 +267,15 @@ TEST_F(Differential, NamesThatMeet) {
       // and runs on through c: what ran ahead must be undone.
       {"taken target linked to a source that ran ahead",
        {"-ld", "b", "a", "c"},
-       many("c/", 8, small) +
-           Tree{{"b/big.txt", file(std::string(32 * BLOCK, 'Q'))},
-                {"a/a.txt", file("A\n")},
-                {"c/z.txt", file("Z\n")},
-                {"a/a.lo", hardlink("c/z.txt")}}},
+       ahead + Tree{{"a/a.lo", hardlink("c/z.txt")}}},
       {"target made through a link by an earlier conversion",
        {"-ld", "b", "a", "c"},
-       many("c/", 8, small) +
-           Tree{{"b/big.txt", file(std::string(32 * BLOCK, 'Q'))},
-                {"a/a.txt", file("A\n")},
-                {"c/z.txt", file("Z\n")},
-                {"a/a.lo", symlink("../c/z.lo")}}},
+       ahead + Tree{{"a/a.lo", symlink("../c/z.lo")}}},
       // All of c is converted while b/big.txt is, then reported in one go:
       // a taken target there undoes only what comes after it.
       {"taken targets among conversions done ahead",
        {"-ld", "b", "c"},
-       many("c/", 8, small) +
-           Tree{{"b/big.txt", file(std::string(32 * BLOCK, 'Q'))},
-                {"c/y1.txt", file("Y1\n")},
-                {"c/y1.lo", file("old\n")},
-                {"c/y2.txt", file("Y2\n")},
-                {"c/y2.lo", file("old\n")},
-                {"c/y3.txt", file("Y3\n")},
-                {"c/y3.lo", file("old\n")},
-                {"c/y4.txt", file("Y4\n")},
-                {"c/y4.lo", file("old\n")}}},
+       ahead + taken},
       {"source is a symbolic link to an earlier target",
        {"-l", "a.txt", "f4.txt", "s.txt", "f5.txt"},
        base + Tree{{"a.txt", file("A\n")}, {"s.txt", symlink("a.lo")}}},
