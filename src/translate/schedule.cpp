@@ -54,10 +54,13 @@ constexpr std::size_t CACHE_LINE = 64;
 // at most; it shows them at once before it waits.
 constexpr unsigned SHOW_AT_ONCE = 8;
 
-// Slots of the count of names that conversions not yet reported use, by
-// directory and hash: a zero spares the look through the whole ring.
-constexpr unsigned NAME_SLOT_BITS = 15;
+// The names that conversions not yet reported use, counted by a hash of
+// directory and name in a table of open addressing, at most half full
+// (two names a conversion): a name not found there is shared with none,
+// and only a name found there is looked for through the ring.
+constexpr unsigned NAME_SLOT_BITS = 12;
 constexpr unsigned NAME_SLOTS = 1U << NAME_SLOT_BITS;
+static_assert(NAME_SLOTS >= 4 * WINDOW, "the name table may fill");
 
 enum item_kind { ITEM_JOB, ITEM_LINE, ITEM_FAILURE };
 enum job_state { JOB_WAITING, JOB_RUNNING, JOB_DONE };
@@ -76,6 +79,12 @@ struct item {
   unsigned long long path_key, name_key; // hashes of path and name
 };
 
+// A slot of the name table: a count of 0 leaves it free.
+struct name_count {
+  unsigned long long key;
+  unsigned count;
+};
+
 // A worker thread and the streams it converts with, made for it by the
 // walking thread, so that a worker never allocates.
 struct worker {
@@ -89,7 +98,7 @@ struct worker {
 struct scheduler {
   platform_monitor *monitor;
   item items[WINDOW];
-  unsigned short names[NAME_SLOTS];   // see NAME_SLOTS
+  name_count names[NAME_SLOTS];       // see NAME_SLOTS
   unsigned long long keys[WINDOW][2]; // by ring place: a job's path_key and
                                       // name_key, side by side to be scanned
   worker workers[MAX_WORKERS];
@@ -368,18 +377,51 @@ void finish_oldest(item *oldest) {
     convert_again_alone(oldest);
 }
 
-// The slot of NAME_SLOTS that a name with this hash in dir counts in.
-unsigned name_slot(const conversion_dir *dir, unsigned long long key) {
-  unsigned long long h = key ^ (dir->id.device * 0x9E3779B97F4A7C15ULL) ^
-                         (dir->id.index * 0xC2B2AE3D27D4EB4FULL);
-  return static_cast<unsigned>((h * 0xFF51AFD7ED558CCDULL) >>
-                               (64 - NAME_SLOT_BITS));
+// The key that a name with this hash in dir is counted under.
+unsigned long long name_key_in(const conversion_dir *dir,
+                               unsigned long long key) {
+  return (key ^ (dir->id.device * 0x9E3779B97F4A7C15ULL) ^
+          (dir->id.index * 0xC2B2AE3D27D4EB4FULL)) *
+         0xFF51AFD7ED558CCDULL;
+}
+
+unsigned home_slot(unsigned long long key) {
+  return static_cast<unsigned>(key >> (64 - NAME_SLOT_BITS));
+}
+
+// The slot that counts key, or the free slot where it would go.
+unsigned find_name(unsigned long long key) {
+  unsigned i = home_slot(key);
+  while (pool.names[i].count != 0 && pool.names[i].key != key)
+    i = (i + 1) % NAME_SLOTS;
+  return i;
+}
+
+// Frees slot i and moves up the keys after it that would no longer be
+// found past the gap.
+void free_name_slot(unsigned i) {
+  unsigned hole = i;
+  for (unsigned j = (i + 1) % NAME_SLOTS; pool.names[j].count != 0;
+       j = (j + 1) % NAME_SLOTS) {
+    unsigned home = home_slot(pool.names[j].key);
+    if ((j - home) % NAME_SLOTS >= (j - hole) % NAME_SLOTS) {
+      pool.names[hole] = pool.names[j];
+      hole = j;
+    }
+  }
+  pool.names[hole].count = 0;
 }
 
 // Counts the names of a conversion in, or out once it is reported.
 void count_name(const conversion_dir *dir, unsigned long long key, bool in) {
-  unsigned short &n = pool.names[name_slot(dir, key)];
-  n = static_cast<unsigned short>(in ? n + 1 : n - 1);
+  unsigned long long k = name_key_in(dir, key);
+  unsigned i = find_name(k);
+  if (in) {
+    pool.names[i].key = k;
+    pool.names[i].count++;
+  } else if (--pool.names[i].count == 0) {
+    free_name_slot(i);
+  }
 }
 
 void count_names(const item &j, bool in) {
@@ -479,8 +521,8 @@ bool same_dir(const conversion_dir *a, const conversion_dir *b) {
 bool shares_a_name(const conversion_dir *dir, const char *path,
                    unsigned long long path_key, const char *name,
                    unsigned long long name_key) {
-  if (pool.names[name_slot(dir, name_key)] == 0 &&
-      pool.names[name_slot(dir, path_key)] == 0)
+  if (pool.names[find_name(name_key_in(dir, name_key))].count == 0 &&
+      pool.names[find_name(name_key_in(dir, path_key))].count == 0)
     return false;
   for (unsigned i = 0; i < pool.count; i++) {
     const unsigned long long *keys = pool.keys[(pool.reported + i) % WINDOW];
