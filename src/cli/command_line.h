@@ -23,8 +23,8 @@ constexpr std::size_t split_words_size(std::size_t n) { return (n + 1) / 2; }
 // expanded.  The words go into bytes, each terminated, with a pointer to
 // each in words; returns their count.
 std::size_t split_command_line(const char *line,
-                               bool (*is_lead_byte)(unsigned char),
-                               char *bytes, const char **words);
+                               bool (*is_lead_byte)(unsigned char), char *bytes,
+                               const char **words);
 
 // The words the program works on: those the caller passed, or, where the
 // platform hands over one command line, the words split from it, element 0

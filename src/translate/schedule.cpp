@@ -62,10 +62,15 @@ constexpr unsigned NAME_SLOT_BITS = 12;
 constexpr unsigned NAME_SLOTS = 1U << NAME_SLOT_BITS;
 static_assert(NAME_SLOTS >= 4 * WINDOW, "the name table may fill");
 
+// Room in the ring for a conversion's path and name side by side, enough
+// for the names most files have; longer ones go to the heap.
+constexpr std::size_t NAMES_ROOM = 48;
+
 enum item_kind { ITEM_JOB, ITEM_LINE, ITEM_FAILURE };
 enum job_state { JOB_WAITING, JOB_RUNNING, JOB_DONE };
 
-// One scheduled conversion or line; path and name are its own copies.
+// One scheduled conversion or line; path and name are its own copies,
+// on the heap or in the ring's room for them.
 struct item {
   item_kind kind;
   job_state state;  // lines and failures are done from the start
@@ -77,6 +82,7 @@ struct item {
   bool beside_others;                    // converted while other work ran
   conversion_outcome outcome;            // a failure's code is outcome.code
   unsigned long long path_key, name_key; // hashes of path and name
+  bool on_heap;                          // path and name were allocated
 };
 
 // A slot of the name table: a count of 0 leaves it free.
@@ -101,6 +107,7 @@ struct scheduler {
   name_count names[NAME_SLOTS];       // see NAME_SLOTS
   unsigned long long keys[WINDOW][2]; // by ring place: a job's path_key and
                                       // name_key, side by side to be scanned
+  char rooms[WINDOW][NAMES_ROOM];     // by ring place: see NAMES_ROOM
   worker workers[MAX_WORKERS];
   conversion_dir *dirs[MAX_DIRS];
 
@@ -441,8 +448,10 @@ void report_at(unsigned long long p) {
   } else {
     report_failure(it->text, it->outcome.code);
   }
-  std::free(it->path);
-  std::free(it->name);
+  if (it->on_heap) {
+    std::free(it->path);
+    std::free(it->name);
+  }
   if (it->kind == ITEM_JOB) {
     count_names(*it, false);
     it->dir->jobs--;
@@ -472,12 +481,17 @@ void report_done() {
   retire(n);
 }
 
-// Adds it to the ring, reporting the oldest items first when it is full.
-void add_item(const item &it) {
+// The ring's place for one more item, made by reporting the oldest items
+// when it is full.
+unsigned free_place() {
   if (pool.count == WINDOW)
     report_done();
-  unsigned place = (pool.reported + pool.count) % WINDOW;
-  pool.items[place] = it;
+  return static_cast<unsigned>((pool.reported + pool.count) % WINDOW);
+}
+
+// Counts in the item just put at the ring's free place.
+void add_item_at(unsigned place) {
+  const item &it = pool.items[place];
   pool.keys[place][0] = it.path_key;
   pool.keys[place][1] = it.name_key;
   if (it.kind == ITEM_JOB) {
@@ -493,6 +507,13 @@ void add_item(const item &it) {
   if (pool.worker_count == 0 && pool.count >= START_BATCH &&
       pool.processors > 1 && it.kind == ITEM_JOB)
     start_workers();
+}
+
+// Adds it to the ring, reporting the oldest items first when it is full.
+void add_item(const item &it) {
+  unsigned place = free_place();
+  pool.items[place] = it;
+  add_item_at(place);
 }
 
 // A copy of s, or nullptr when there is no memory for it.
@@ -580,29 +601,44 @@ conversion_dir *open_current_dir() {
   return dir;
 }
 
+// Gives a job its own copies of path and name: in room when both fit,
+// else on the heap.  False when there is no memory for them.
+bool copy_names(item *it, char *room, const char *path, const char *name) {
+  std::size_t path_size = std::strlen(path) + 1;
+  std::size_t name_size = std::strlen(name) + 1;
+  if (path_size + name_size <= NAMES_ROOM) {
+    it->path = static_cast<char *>(std::memcpy(room, path, path_size));
+    it->name =
+        static_cast<char *>(std::memcpy(room + path_size, name, name_size));
+    return true;
+  }
+  it->path = copy_of(path);
+  it->name = copy_of(name);
+  it->on_heap = true;
+  if (it->path != nullptr && it->name != nullptr)
+    return true;
+  std::free(it->path);
+  std::free(it->name);
+  return false;
+}
+
 // Schedules the conversion of path into name in *slot, opened when it is
 // not yet; false when it must run alone.
-bool schedule_ahead(conversion_dir **slot, const char *path, char *name,
+bool schedule_ahead(conversion_dir **slot, const char *path, const char *name,
                     int case_mode, bool known_plain) {
   if (*slot == nullptr)
     *slot = open_current_dir();
   conversion_dir *dir = *slot;
   if (dir == nullptr || !may_run_ahead(dir, path, name, known_plain))
     return false;
-  char *copy = copy_of(path);
-  if (copy == nullptr)
+  unsigned place = free_place();
+  item &it = pool.items[place];
+  it = item{ITEM_JOB,       JOB_WAITING,  nullptr,      nullptr,
+            nullptr,        case_mode,    dir,          false,
+            {CONVERTED, 0}, key_of(path), key_of(name), false};
+  if (!copy_names(&it, pool.rooms[place], path, name))
     return false;
-  add_item(item{ITEM_JOB,
-                JOB_WAITING,
-                copy,
-                name,
-                nullptr,
-                case_mode,
-                dir,
-                false,
-                {CONVERTED, 0},
-                key_of(path),
-                key_of(name)});
+  add_item_at(place);
   return true;
 }
 
@@ -615,14 +651,19 @@ void schedule_conversion(conversion_dir **dir, const char *path, int case_mode,
     pool.may_run_ahead = pool.processors > 1 && PLATFORM_EXACT_NAMES &&
                          platform_descriptor_limit() >= LEAST_DESCRIPTOR_LIMIT;
   }
-  char *name = nullptr;
-  if (pool.may_run_ahead && dir != nullptr)
-    name = static_cast<char *>(std::malloc(output_name_size(path)));
-  if (name != nullptr) {
-    output_name(path, case_mode, name);
-    if (schedule_ahead(dir, path, name, case_mode, known_plain))
-      return;
-    std::free(name);
+  if (pool.may_run_ahead && dir != nullptr) {
+    char here[NAMES_ROOM];
+    std::size_t size = output_name_size(path);
+    char *name =
+        size <= sizeof here ? here : static_cast<char *>(std::malloc(size));
+    if (name != nullptr) {
+      output_name(path, case_mode, name);
+      bool ahead = schedule_ahead(dir, path, name, case_mode, known_plain);
+      if (name != here)
+        std::free(name);
+      if (ahead)
+        return;
+    }
   }
   report_scheduled();
   translate_file_now(path, case_mode);
@@ -652,7 +693,8 @@ void schedule_line(const char *format, const char *dir) {
                 false,
                 {CONVERTED, 0},
                 0,
-                0});
+                0,
+                true});
 }
 
 void schedule_failure(const char *label, int code) {
@@ -670,7 +712,8 @@ void schedule_failure(const char *label, int code) {
                 false,
                 {CONVERTED, code},
                 0,
-                0});
+                0,
+                true});
 }
 
 bool have_scheduled() { return pool.count > 0; }
