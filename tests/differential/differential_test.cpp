@@ -316,6 +316,27 @@ TEST_F(Differential, DeepTree) {
   expect_same_on_all({"twenty levels", {"-lr", "l0"}, t});
 }
 
+// More conversions pending than the scheduler holds at once, so that it
+// reports while full and wraps around: eight directories of 200 files,
+// among them names too long to be kept side by side, and in the last one
+// a stem shared with a file converted ahead.  On a tmpfs where one can be
+// had, since laying down the files eight times takes a disk a while.
+TEST_F(Differential, MoreThanTheSchedulerHolds) {
+  Tree t;
+  for (int d = 0; d < 8; d++) {
+    std::string dir = "t/d" + std::to_string(d) + "/";
+    t = t + many(dir, 200, "Wrap\r\n");
+    for (int i = d; i < 200; i += 41)
+      t[dir + std::string(60, 'N') + std::to_string(i) + ".txt"] = file("N");
+  }
+  t["t/d7/f190.c"] = file("C\n");
+  Case c{"more than the scheduler holds", {"-lr", "t"}, t};
+  if (geteuid() == 0 && unshare(CLONE_NEWNS) == 0 &&
+      mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0)
+    c.limits.disk_kib = 64 * 1024;
+  expect_same_on_all(c);
+}
+
 TEST_F(Differential, RandomTrees) {
   for (unsigned seed = 1; seed <= 6; seed++) {
     const Tree t = random_tree(seed);
