@@ -242,17 +242,14 @@ TEST_F(Differential, NamesThatMeet) {
     taken[std::string(stem) + ".txt"] = file(stem);
     taken[std::string(stem) + ".lo"] = file("old\n");
   }
+  const Tree stems = base + Tree{{"a.txt", file("A txt\n")},
+                                 {"a.c", file("A C\n")},
+                                 {"a", file("A\n")}};
   const std::vector<Case> table = {
-      {"same stems",
-       {"-l", "*"},
-       base + Tree{{"a.txt", file("A txt\n")},
-                   {"a.c", file("A C\n")},
-                   {"a", file("A\n")}}},
+      {"same stems", {"-l", "*"}, stems},
       {"same stems as operands",
        {"-u", "a.txt", "f1.txt", "a.c", "f2.txt", "a"},
-       base + Tree{{"a.txt", file("A txt\n")},
-                   {"a.c", file("A C\n")},
-                   {"a", file("A\n")}}},
+       stems},
       {"target is a hard link to a later source",
        {"-l", "*"},
        base + Tree{{"b.txt", file("B\n")},
