@@ -1,6 +1,7 @@
 // The platform layer: every system call the program makes goes through
 // the functions declared here, and nothing above this layer includes a
-// system header.  Each platform has one source file (posix.cpp, win32.cpp).
+// system header.  Each platform has its own source files (posix.cpp with
+// linux_paths.cpp, win32.cpp).
 //
 // A function that can fail returns 0 on success and the platform's own
 // error code on failure (errno on POSIX); the layers above turn that code
@@ -48,7 +49,10 @@ struct file_status {
   file_kind kind;
   bool is_link; // the name itself is a symbolic link
   file_id id;
-  unsigned long long size; // bytes in a regular file
+  unsigned long long size;  // bytes in a regular file
+  unsigned long long owner; // the user it belongs to: a user id (POSIX), a
+                            // key of the owner's security identifier (Win32)
+  unsigned mode;            // its permission bits (POSIX), no set-id bits
 };
 
 struct platform_dir; // an open directory listing
@@ -76,25 +80,40 @@ int platform_write(file_handle h, const void *data, std::size_t n);
 int platform_read(file_handle h, void *data, std::size_t n, std::size_t *got);
 
 // A name is looked up in the current directory, or in the directory that
-// dir has open (platform_open_directory) when it is not NO_HANDLE.
+// dir has open (platform_open_directory, platform_open_parent) when it is
+// not NO_HANDLE.  A name may be a path.  On the way, a symbolic link is
+// followed only when it belongs to the user the program runs as or to
+// root; any other is refused as access denied, without being followed.
+
+// Opens the directory that holds the last name of path, from the current
+// directory, and points *leaf at that name in path: NO_HANDLE and path
+// itself when path names no directory.  A handle it gives is the caller's
+// to close.
+int platform_open_parent(const char *path, file_handle *dir, const char **leaf);
 
 // Opens an existing regular file for reading; a directory, FIFO, socket or
 // device is refused as access denied, without blocking on it.
 int platform_open_read(const char *name, file_handle *h, file_status *status,
                        file_handle dir = NO_HANDLE);
 
-// Opens a file for writing, creating it when it is missing, and tells what
-// it is; a directory is refused as access denied, and a FIFO without a
-// reader never blocks.  An existing file is judged by the opened handle:
-// when it is keep's file (by the same name, a link, or a name that differs
-// only in case where case does not count) the handle is closed with the
-// file untouched and the open refused as existing; any other regular file
-// is emptied through the handle.  With new_only, anything already there
-// (a dangling link included) is left alone and refused: see
-// platform_is_existing.
-int platform_open_write(const char *name, const file_id *keep, file_handle *h,
-                        file_kind *kind, file_handle dir = NO_HANDLE,
-                        bool new_only = false);
+// Opens a file for writing, creating it when it is missing with the
+// permission bits of source (write added for the owner, less the umask;
+// 0666 less the umask without a source), and tells in *opened what it is
+// and, for a file that was there, its identity.  A directory is refused
+// as access denied, and a FIFO without a reader never blocks.  An existing
+// file is judged by the opened handle: when it is source's file (by the
+// same name, a link, or a name that differs only in case where case does
+// not count) the handle is closed with the file untouched and the open
+// refused as existing.  A file another user could have put in the way is
+// refused as access denied, untouched: one with several names, a FIFO or
+// a socket, unless it and the directory that holds it belong to the
+// running user, and a regular file or FIFO of anyone but the running user
+// and the owner of source.  Any other regular file is emptied through the
+// handle.  With new_only, anything already there (a dangling link
+// included) is left alone and refused: see platform_is_existing.
+int platform_open_write(const char *name, const file_status *source,
+                        file_handle *h, file_status *opened,
+                        file_handle dir = NO_HANDLE, bool new_only = false);
 
 // Whether a failure's code tells that a name a new_only open was given
 // leads to something already.
@@ -111,9 +130,6 @@ int platform_write_at(file_handle h, const void *data, std::size_t n,
 
 // Releases a handle; the platform's code when it refuses.
 int platform_close(file_handle h);
-
-// Status of a name, following links (is_link tells whether it was one).
-int platform_status(const char *name, file_status *status);
 
 // Whether name leads to nothing, not even a dangling symbolic link.
 bool platform_is_missing(const char *name, file_handle dir = NO_HANDLE);
@@ -137,13 +153,35 @@ bool platform_is_sole_name(const char *name, file_handle h,
                            file_handle dir = NO_HANDLE);
 
 // Empties the file open as h, leaving every name that leads to it; with h
-// NO_HANDLE, the regular file that name leads to, opened for the purpose.
-int platform_empty(const char *name, file_handle h,
-                   file_handle dir = NO_HANDLE);
+// NO_HANDLE, the regular file that name leads to, opened for the purpose,
+// and only when it is the file called id.
+int platform_empty(const char *name, file_handle h, file_handle dir,
+                   const file_id *id);
 
 // Opens a listing of dir; an empty name lists the current directory.  A
 // directory that lists no entry at all (it has been removed) is missing.
 int platform_opendir(const char *dir, platform_dir **listing);
+
+// Opens a listing of the entry called name in the directory that parent
+// lists, or in the current directory for nullptr, never through a link:
+// one is refused as access denied.
+int platform_opendir_in(const platform_dir *parent, const char *name,
+                        platform_dir **listing);
+
+// Makes the directory a listing lists the current directory, by its
+// handle where the platform can (on Win32 by name, then checked to be
+// that directory).
+int platform_enter(const platform_dir *listing);
+
+// A handle of the directory a listing lists, for platform_return; the
+// listing keeps it.
+file_handle platform_listing_handle(const platform_dir *listing);
+
+// Makes path the current directory again, then checks that it is the
+// directory called start: if it is another, the process goes back to the
+// directory that back leads to (it is left where it was when back is
+// NO_HANDLE) and the return fails as if the directory were missing.
+int platform_return(const char *path, const file_id &start, file_handle back);
 
 // The next entry name, or nullptr at the end of the listing (a failure to
 // fetch an entry ends it too).  *hint is the kind the listing already knows
@@ -162,7 +200,10 @@ enum listing_read {
 listing_read platform_listing_next_read(const platform_dir *listing);
 
 // The identity of the directory a listing lists.
-int platform_listing_id(const platform_dir *listing, file_id *id);
+int platform_listing_id(platform_dir *listing, file_id *id);
+
+// The identity of the current directory.
+int platform_current_id(file_id *id);
 
 // Releases a listing and everything it holds.
 int platform_closedir(platform_dir *listing);

@@ -1,5 +1,6 @@
 // The POSIX platform layer: file, directory and process services over the
 // system calls, each failure given back as its errno value.
+#include "platform/linux_paths.h"
 #include "platform/platform.h"
 
 #include <atomic>
@@ -47,6 +48,8 @@ constexpr std::size_t LARGEST_ENTRY = 24 + 256;
 
 struct platform_dir {
   int fd;
+  file_id id; // the listed directory's identity, once known
+  bool id_known;
   std::size_t next; // the next entry's offset in buffer
   std::size_t end;  // the end of what the last read gave
   bool finished;    // a read gave nothing more, or failed
@@ -98,6 +101,12 @@ constexpr std::size_t THREAD_STACK_SIZE = 1024 * 1024;
 // The longest a thread sleeps before it looks again at what it waits for.
 constexpr long WAIT_NANOSECONDS = 10 * 1000 * 1000;
 
+// Read, write and execute for owner, group and others: what a new target
+// takes from its source, never a set-id or sticky bit.
+constexpr mode_t PERMISSION_BITS = 0777;
+// A target made without a source to take its bits from.
+constexpr mode_t DEFAULT_MODE = 0666;
+
 file_kind kind_of_mode(mode_t mode) {
   if (S_ISREG(mode))
     return KIND_REGULAR;
@@ -114,6 +123,8 @@ void fill_status(const struct stat &st, bool is_link, file_status *status) {
   status->id.device = st.st_dev;
   status->id.index = st.st_ino;
   status->size = static_cast<unsigned long long>(st.st_size);
+  status->owner = st.st_uid;
+  status->mode = st.st_mode & PERMISSION_BITS;
 }
 
 file_kind kind_of_dirent(unsigned char type) {
@@ -278,14 +289,27 @@ int platform_read(file_handle h, void *data, std::size_t n, std::size_t *got) {
   }
 }
 
+int platform_open_parent(const char *path, file_handle *dir,
+                         const char **leaf) {
+  place at = place_at(AT_FDCWD);
+  int code = find_parent(&at, path, leaf);
+  if (code != 0) {
+    leave_place(&at);
+    return code;
+  }
+  *dir = at.owned ? at.dir : NO_HANDLE;
+  return 0;
+}
+
 int platform_open_read(const char *name, file_handle *h, file_status *status,
                        file_handle dir) {
   // O_NONBLOCK keeps a FIFO or a device from blocking the open; what is
   // opened is refused unless it is a regular file, on which the flag has no
   // effect.
-  int fd = openat(at(dir), name, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-  if (fd == -1)
-    return errno == ENXIO ? EACCES : errno; // a socket, a driverless device
+  int fd = -1;
+  int code = open_path(at(dir), name, O_RDONLY | O_NONBLOCK | O_NOCTTY, 0, &fd);
+  if (code != 0)
+    return code == ENXIO ? EACCES : code; // a socket, a driverless device
   struct stat st;
   if (status_of(fd, &st) == -1)
     return close_keeping(fd, errno);
@@ -296,14 +320,51 @@ int platform_open_read(const char *name, file_handle *h, file_status *status,
   return 0;
 }
 
-int platform_open_write(const char *name, const file_id *keep, file_handle *h,
-                        file_kind *kind, file_handle dir, bool new_only) {
+namespace {
+
+// Whether an existing target, of status st and held in dir, may be written:
+// another user could have put a file with several names, a FIFO or a
+// socket in a directory that is not the running user's, and a file of
+// their own anywhere, to be given what the source holds.
+int judge_target(int dir, const struct stat &st, const file_status *source) {
+  bool alone = (S_ISREG(st.st_mode) && st.st_nlink == 1) || S_ISCHR(st.st_mode);
+  if (!alone) {
+    struct stat holder;
+    if (st.st_uid != RUNNING_USER)
+      return EACCES;
+    if (fstatat(dir, "", &holder, AT_EMPTY_PATH) == -1)
+      return errno;
+    if (holder.st_uid != RUNNING_USER)
+      return EACCES;
+  }
+  bool foreign = st.st_uid != RUNNING_USER &&
+                 (source == nullptr || st.st_uid != source->owner);
+  if ((S_ISREG(st.st_mode) || S_ISFIFO(st.st_mode)) && foreign)
+    return EACCES;
+  return 0;
+}
+
+// The open of a target that refused with ENXIO: a FIFO without a reader or
+// a socket, which is written only where judge_target allows.
+int judge_unopened(int dir, const char *name, const file_status *source) {
+  struct stat st;
+  if (fstatat(dir, name, &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+      judge_target(dir, st, source) != 0)
+    return EACCES;
+  return ENXIO;
+}
+
+// Opens the target name in *at (see platform_open_write).
+int open_target(place *at, const char *name, const file_status *source,
+                file_handle *h, file_status *opened, bool new_only) {
   // A name that leads nowhere yet gets a new file, which cannot be the
-  // source: no status call is needed.
-  int fd = openat(at(dir), name,
-                  O_WRONLY | O_CREAT | O_EXCL | O_NOCTTY | O_CLOEXEC, 0666);
+  // source: no status call is needed.  O_EXCL never follows a link.
+  mode_t mode = source != nullptr ? (source->mode & PERMISSION_BITS) | S_IWUSR
+                                  : DEFAULT_MODE;
+  int fd = openat(at->dir, name,
+                  O_WRONLY | O_CREAT | O_EXCL | O_NOCTTY | O_CLOEXEC, mode);
   if (fd != -1) {
-    *kind = KIND_REGULAR;
+    *opened = file_status{KIND_REGULAR, false, {0, 0}, 0, RUNNING_USER, 0};
     *h = fd;
     return 0;
   }
@@ -313,22 +374,43 @@ int platform_open_write(const char *name, const file_id *keep, file_handle *h,
   // the descriptor leads to, so that neither a failing status call nor a
   // link made meanwhile by another process can lead to the source being
   // emptied.  O_NONBLOCK makes a FIFO without a reader fail at once.
-  fd = openat(at(dir), name,
-              O_WRONLY | O_CREAT | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666);
-  if (fd == -1)
-    return errno == EISDIR ? EACCES : errno;
+  char last[NAME_MAX + 1];
+  int code = open_following(
+      at, name, O_WRONLY | O_CREAT | O_NONBLOCK | O_NOCTTY, mode, &fd, last);
+  if (code == ENXIO)
+    return judge_unopened(at->dir, last, source);
+  if (code != 0)
+    return code == EISDIR ? EACCES : code;
   struct stat st;
   if (status_of(fd, &st) == -1)
     return close_keeping(fd, errno);
-  if (keep != nullptr && st.st_dev == keep->device && st.st_ino == keep->index)
+  if (source != nullptr && st.st_dev == source->id.device &&
+      st.st_ino == source->id.index)
     return close_keeping(fd, EEXIST);
-  *kind = kind_of_mode(st.st_mode);
-  if (*kind == KIND_REGULAR && st.st_size > 0 && ftruncate(fd, 0) == -1)
+  code = judge_target(at->dir, st, source);
+  if (code != 0)
+    return close_keeping(fd, code);
+  fill_status(st, false, opened);
+  if (opened->kind == KIND_REGULAR && st.st_size > 0 && ftruncate(fd, 0) == -1)
     return close_keeping(fd, errno);
-  if (*kind != KIND_REGULAR && fcntl(fd, F_SETFL, 0) == -1)
+  if (opened->kind != KIND_REGULAR && fcntl(fd, F_SETFL, 0) == -1)
     return close_keeping(fd, errno);
   *h = fd;
   return 0;
+}
+
+} // namespace
+
+int platform_open_write(const char *name, const file_status *source,
+                        file_handle *h, file_status *opened, file_handle dir,
+                        bool new_only) {
+  place in = place_at(at(dir));
+  const char *leaf = nullptr;
+  int code = find_parent(&in, name, &leaf);
+  if (code == 0)
+    code = open_target(&in, leaf, source, h, opened, new_only);
+  leave_place(&in);
+  return code;
 }
 
 int platform_read_at(file_handle h, void *data, std::size_t n,
@@ -352,14 +434,6 @@ int platform_write_at(file_handle h, const void *data, std::size_t n,
 
 int platform_close(file_handle h) {
   return close(static_cast<int>(h)) == -1 ? errno : 0;
-}
-
-int platform_status(const char *name, file_status *status) {
-  struct stat st;
-  if (stat(name, &st) == -1)
-    return errno;
-  fill_status(st, false, status);
-  return 0;
 }
 
 bool platform_is_existing(int code) { return code == EEXIST; }
@@ -399,29 +473,36 @@ bool platform_is_sole_name(const char *name, file_handle h, file_handle dir) {
          opened.st_dev == by_name.st_dev && opened.st_ino == by_name.st_ino;
 }
 
-int platform_empty(const char *name, file_handle h, file_handle dir) {
+int platform_empty(const char *name, file_handle h, file_handle dir,
+                   const file_id *id) {
   if (h != NO_HANDLE)
     return ftruncate(static_cast<int>(h), 0) == -1 ? errno : 0;
-  int fd = openat(at(dir), name, O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-  if (fd == -1)
-    return errno;
+  if (id == nullptr)
+    return 0;
+  int fd = -1;
+  int code = open_path(at(dir), name, O_WRONLY | O_NONBLOCK | O_NOCTTY, 0, &fd);
+  if (code != 0)
+    return code;
   struct stat st;
-  int code = status_of(fd, &st) == -1 ? errno : 0;
-  if (code == 0 && S_ISREG(st.st_mode) && ftruncate(fd, 0) == -1)
+  code = status_of(fd, &st) == -1 ? errno : 0;
+  if (code == 0 && S_ISREG(st.st_mode) && st.st_dev == id->device &&
+      st.st_ino == id->index && ftruncate(fd, 0) == -1)
     code = errno;
   close(fd);
   return code;
 }
 
-int platform_opendir(const char *dir, platform_dir **listing) {
-  int fd = open(*dir == '\0' ? "." : dir,
-                O_RDONLY | O_NONBLOCK | O_DIRECTORY | O_CLOEXEC);
-  if (fd == -1)
-    return errno;
+namespace {
+
+constexpr int LISTING_FLAGS = O_RDONLY | O_NONBLOCK | O_DIRECTORY;
+
+// A listing of the directory open as fd, which it takes over.
+int make_listing(int fd, platform_dir **listing) {
   auto *d = static_cast<platform_dir *>(std::malloc(sizeof(platform_dir)));
   if (d == nullptr)
     return close_keeping(fd, ENOMEM);
   d->fd = fd;
+  d->id_known = false;
   d->next = d->end = 0;
   d->finished = false;
   d->complete = false;
@@ -436,6 +517,64 @@ int platform_opendir(const char *dir, platform_dir **listing) {
   d->end = static_cast<std::size_t>(n);
   d->complete = d->end + LARGEST_ENTRY <= sizeof d->buffer;
   *listing = d;
+  return 0;
+}
+
+} // namespace
+
+int platform_opendir(const char *dir, platform_dir **listing) {
+  int fd = -1;
+  int code = *dir == '\0'
+                 ? (fd = open(".", LISTING_FLAGS | O_CLOEXEC)) == -1 ? errno : 0
+                 : open_path(AT_FDCWD, dir, LISTING_FLAGS, 0, &fd);
+  return code != 0 ? code : make_listing(fd, listing);
+}
+
+int platform_opendir_in(const platform_dir *parent, const char *name,
+                        platform_dir **listing) {
+  int base = parent != nullptr ? parent->fd : AT_FDCWD;
+  int fd = openat(base, name, LISTING_FLAGS | O_NOFOLLOW | O_CLOEXEC);
+  if (fd == -1) {
+    // A link in place of the directory listed is never followed.
+    int code = errno;
+    struct stat st;
+    if (code == ENOTDIR && fstatat(base, name, &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+        S_ISLNK(st.st_mode))
+      code = EACCES;
+    return code;
+  }
+  return make_listing(fd, listing);
+}
+
+int platform_enter(const platform_dir *listing) {
+  return fchdir(listing->fd) == -1 ? errno : 0;
+}
+
+file_handle platform_listing_handle(const platform_dir *listing) {
+  return listing->fd;
+}
+
+int platform_return(const char *path, const file_id &start, file_handle back) {
+  if (chdir(path) == -1)
+    return errno;
+  struct stat here;
+  if (stat(".", &here) == 0 && here.st_dev == start.device &&
+      here.st_ino == start.index)
+    return 0;
+  // The path led elsewhere (a directory on it was renamed, or replaced by
+  // a link): back to where the walk was, as if the return had failed.  A
+  // directory the process was in refuses to be entered again only when its
+  // search right was taken away meanwhile, which nothing here can mend.
+  if (back != NO_HANDLE && fchdir(static_cast<int>(back)) == -1)
+    return errno;
+  return ENOENT;
+}
+
+int platform_current_id(file_id *id) {
+  struct stat here;
+  if (stat(".", &here) == -1)
+    return errno;
+  *id = file_id{here.st_dev, here.st_ino};
   return 0;
 }
 
@@ -468,12 +607,16 @@ listing_read platform_listing_next_read(const platform_dir *listing) {
   return listing->complete ? READ_NEW_ONLY : READ_MORE;
 }
 
-int platform_listing_id(const platform_dir *listing, file_id *id) {
-  struct stat st;
-  if (status_of(listing->fd, &st) == -1)
-    return errno;
-  id->device = st.st_dev;
-  id->index = st.st_ino;
+int platform_listing_id(platform_dir *listing, file_id *id) {
+  // Asked again for every directory walked below: the answer is kept.
+  if (!listing->id_known) {
+    struct stat st;
+    if (status_of(listing->fd, &st) == -1)
+      return errno;
+    listing->id = file_id{st.st_dev, st.st_ino};
+    listing->id_known = true;
+  }
+  *id = listing->id;
   return 0;
 }
 

@@ -9,12 +9,18 @@
 #include <malloc.h>
 #include <windows.h>
 
+#include <aclapi.h>
+
 namespace morvidex {
 
 struct platform_dir {
   HANDLE find;
   WIN32_FIND_DATAA entry;
   bool pending; // the entry the open fetched has not been returned yet
+  HANDLE held;  // the listed directory, held open so that it can be
+                // neither renamed nor removed while it is walked
+  file_id id;   // its identity
+  char *name;   // its name as the walk was given it, to enter it by
 };
 
 struct platform_thread {
@@ -56,11 +62,14 @@ file_kind kind_of_handle(HANDLE h) {
   }
 }
 
-// Fills in what the handle leads to; false when the system cannot tell.
-bool fill_identity(HANDLE h, file_status *status) {
+// Fills in what the handle leads to, and how many names it has; false when
+// the system cannot tell.
+bool fill_identity(HANDLE h, file_status *status, DWORD *links = nullptr) {
   BY_HANDLE_FILE_INFORMATION info;
   if (!GetFileInformationByHandle(h, &info))
     return false;
+  if (links != nullptr)
+    *links = info.nNumberOfLinks;
   status->id.device = info.dwVolumeSerialNumber;
   status->id.index =
       (static_cast<unsigned long long>(info.nFileIndexHigh) << 32) |
@@ -75,6 +84,124 @@ bool fill_identity(HANDLE h, file_status *status) {
 int close_keeping(HANDLE h, int code) {
   CloseHandle(h);
   return code;
+}
+
+// Owners are compared by a hash of their security identifiers, which
+// fits the one number a file's status keeps of its owner.
+unsigned long long key_of_sid(PSID sid) {
+  const auto *byte = static_cast<const unsigned char *>(sid);
+  unsigned long long key = 14695981039346656037ULL;
+  for (DWORD i = 0, n = GetLengthSid(sid); i < n; i++)
+    key = (key ^ byte[i]) * 1099511628211ULL;
+  return key;
+}
+
+// The key of the user the program runs as; 0 when it cannot be read.
+unsigned long long key_of_running_user() {
+  HANDLE token = nullptr;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token))
+    return 0;
+  union {
+    TOKEN_USER user;
+    unsigned char room[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
+  } info;
+  DWORD size = 0;
+  unsigned long long key = 0;
+  if (GetTokenInformation(token, TokenUser, &info, sizeof info, &size))
+    key = key_of_sid(info.user.User.Sid);
+  CloseHandle(token);
+  return key;
+}
+
+const unsigned long long RUNNING_USER = key_of_running_user();
+
+// The owner of what h leads to (opened with READ_CONTROL): its key, and
+// whether it is trusted as the running user, the system or the
+// administrators are.  False when the system keeps no owner for it.
+bool read_owner(HANDLE h, unsigned long long *key, bool *trusted) {
+  PSID owner = nullptr;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (GetSecurityInfo(h, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner,
+                      nullptr, nullptr, nullptr, &descriptor) != ERROR_SUCCESS)
+    return false;
+  bool known = owner != nullptr && IsValidSid(owner);
+  if (known) {
+    *key = key_of_sid(owner);
+    *trusted = *key == RUNNING_USER ||
+               IsWellKnownSid(owner, WinLocalSystemSid) ||
+               IsWellKnownSid(owner, WinBuiltinAdministratorsSid);
+  }
+  LocalFree(descriptor);
+  return known;
+}
+
+constexpr DWORD SHARE_ALL =
+    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+// Whether name, when it is a reparse point (a symbolic link, a junction),
+// may be followed: only when it belongs to a trusted owner.
+bool may_follow(const char *name) {
+  DWORD attributes = GetFileAttributesA(name);
+  if (attributes == INVALID_FILE_ATTRIBUTES ||
+      (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0)
+    return true;
+  HANDLE link = CreateFileA(
+      name, READ_CONTROL | FILE_READ_ATTRIBUTES, SHARE_ALL, nullptr,
+      OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS,
+      nullptr);
+  if (link == INVALID_HANDLE_VALUE)
+    return false;
+  unsigned long long key = 0;
+  bool trusted = false;
+  bool known = read_owner(link, &key, &trusted);
+  CloseHandle(link);
+  return known && trusted;
+}
+
+// The directory that holds name: what comes before its last separator, or
+// the current directory.
+HANDLE open_holder(const char *name) {
+  const char *last = name;
+  for (const char *p = name; *p != '\0'; p++)
+    if (*p == '\\' || *p == '/' || *p == ':')
+      last = p + 1;
+  std::size_t n = static_cast<std::size_t>(last - name);
+  auto *holder = static_cast<char *>(std::malloc(n + 2));
+  if (holder == nullptr)
+    return INVALID_HANDLE_VALUE;
+  std::memcpy(holder, name, n);
+  holder[n] = '.';
+  holder[n + 1] = '\0';
+  HANDLE dir = CreateFileA(holder, READ_CONTROL, SHARE_ALL, nullptr,
+                           OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  std::free(holder);
+  return dir;
+}
+
+// Whether the existing target name, open as h with links names, may be
+// written: one with several names only when it and its directory belong
+// to the running user, and a disk file only when it belongs to the
+// running user or to source's owner.  A volume that keeps no owners
+// allows what its permissions allow.
+int judge_target(const char *name, HANDLE h, DWORD links,
+                 const file_status *source) {
+  unsigned long long key = 0;
+  bool trusted = false;
+  if (!read_owner(h, &key, &trusted))
+    return 0;
+  if (links > 1) {
+    HANDLE dir = open_holder(name);
+    unsigned long long dir_key = 0;
+    bool known =
+        dir != INVALID_HANDLE_VALUE && read_owner(dir, &dir_key, &trusted);
+    if (dir != INVALID_HANDLE_VALUE)
+      CloseHandle(dir);
+    if (key != RUNNING_USER || (known && dir_key != RUNNING_USER))
+      return ERROR_ACCESS_DENIED;
+  }
+  if (key != RUNNING_USER && (source == nullptr || key != source->owner))
+    return ERROR_ACCESS_DENIED;
+  return 0;
 }
 
 // A worker's stack: the conversion needs little.
@@ -135,10 +262,20 @@ int platform_read(file_handle h, void *data, std::size_t n, std::size_t *got) {
   return 0;
 }
 
-// Names are looked up in the current directory only: Win32 has no call
-// that opens a name relative to an open directory, so no caller passes one.
+// Names are looked up by the system from the current directory: Win32 has
+// no call that opens a name relative to an open directory, so no caller
+// is given one, and only the last name of a path is checked for a link.
+int platform_open_parent(const char *path, file_handle *dir,
+                         const char **leaf) {
+  *dir = NO_HANDLE;
+  *leaf = path;
+  return 0;
+}
+
 int platform_open_read(const char *name, file_handle *h, file_status *status,
                        file_handle /*dir*/) {
+  if (!may_follow(name))
+    return ERROR_ACCESS_DENIED;
   DWORD attributes = GetFileAttributesA(name);
   if (attributes == INVALID_FILE_ATTRIBUTES)
     attributes = 0;
@@ -152,16 +289,23 @@ int platform_open_read(const char *name, file_handle *h, file_status *status,
   // Only disk files are sources: a console or a pipe would block.
   if (GetFileType(file) != FILE_TYPE_DISK)
     return close_keeping(file, ERROR_ACCESS_DENIED);
-  *status = file_status{KIND_REGULAR, false, {0, 0}, 0};
+  *status = file_status{KIND_REGULAR, false, {0, 0}, 0, 0, 0};
   fill_identity(file, status);
   if (status->kind != KIND_REGULAR)
     return close_keeping(file, ERROR_ACCESS_DENIED);
+  bool trusted = false;
+  read_owner(file, &status->owner, &trusted);
   *h = from_win(file);
   return 0;
 }
 
-int platform_open_write(const char *name, const file_id *keep, file_handle *h,
-                        file_kind *kind, file_handle /*dir*/, bool new_only) {
+// A new file inherits the permissions of its directory, as every file
+// created on Windows does.
+int platform_open_write(const char *name, const file_status *source,
+                        file_handle *h, file_status *opened,
+                        file_handle /*dir*/, bool new_only) {
+  if (!may_follow(name))
+    return ERROR_ACCESS_DENIED;
   // OPEN_ALWAYS leaves an existing file as it is, so that it is judged by
   // the handle, never by its name beforehand: only a file that is not the
   // source is emptied.
@@ -172,15 +316,19 @@ int platform_open_write(const char *name, const file_id *keep, file_handle *h,
     int code = last_error();
     return code == CODE_OPEN_FAILED ? ERROR_FILE_EXISTS : code;
   }
-  *kind = kind_of_handle(file);
-  if (GetLastError() == ERROR_ALREADY_EXISTS && *kind == KIND_REGULAR) {
-    file_status existing{KIND_REGULAR, false, {0, 0}, 0};
-    if (!fill_identity(file, &existing))
+  bool existed = GetLastError() == ERROR_ALREADY_EXISTS;
+  *opened = file_status{kind_of_handle(file), false, {0, 0}, 0, 0, 0};
+  if (existed && opened->kind == KIND_REGULAR) {
+    DWORD links = 1;
+    if (!fill_identity(file, opened, &links))
       return close_keeping(file, last_error());
-    if (keep != nullptr && existing.id.device == keep->device &&
-        existing.id.index == keep->index)
+    if (source != nullptr && opened->id.device == source->id.device &&
+        opened->id.index == source->id.index)
       return close_keeping(file, ERROR_FILE_EXISTS);
-    if (existing.size > 0 && !SetEndOfFile(file))
+    int code = judge_target(name, file, links, source);
+    if (code != 0)
+      return close_keeping(file, code);
+    if (opened->size > 0 && !SetEndOfFile(file))
       return close_keeping(file, last_error());
   }
   *h = from_win(file);
@@ -222,7 +370,9 @@ int platform_close(file_handle h) {
   return CloseHandle(to_win(h)) ? 0 : last_error();
 }
 
-int platform_status(const char *name, file_status *status) {
+namespace {
+
+int status_by_name(const char *name, file_status *status) {
   // Opening the file itself, not reading its directory entry, gives its
   // identity: names that differ only in case, or hard links, compare equal.
   HANDLE file = CreateFileA(
@@ -230,11 +380,13 @@ int platform_status(const char *name, file_status *status) {
       OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   if (file == INVALID_HANDLE_VALUE)
     return last_error();
-  *status = file_status{kind_of_handle(file), false, {0, 0}, 0};
+  *status = file_status{kind_of_handle(file), false, {0, 0}, 0, 0, 0};
   fill_identity(file, status);
   CloseHandle(file);
   return 0;
 }
+
+} // namespace
 
 bool platform_is_missing(const char *name, file_handle /*dir*/) {
   if (GetFileAttributesA(name) != INVALID_FILE_ATTRIBUTES)
@@ -247,9 +399,17 @@ int platform_remove(const char *name, file_handle /*dir*/) {
   return DeleteFileA(name) ? 0 : last_error();
 }
 
-int platform_open_directory(const char * /*name*/, file_handle * /*h*/,
-                            file_id * /*id*/) {
-  return ERROR_NOT_SUPPORTED;
+int platform_open_directory(const char *name, file_handle *h, file_id *id) {
+  HANDLE dir = CreateFileA(name, 0, SHARE_ALL, nullptr, OPEN_EXISTING,
+                           FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (dir == INVALID_HANDLE_VALUE)
+    return last_error();
+  file_status status{};
+  if (!fill_identity(dir, &status))
+    return close_keeping(dir, last_error());
+  *id = status.id;
+  *h = from_win(dir);
+  return 0;
 }
 
 bool platform_is_sole_name(const char *name, file_handle h,
@@ -275,7 +435,10 @@ bool platform_is_sole_name(const char *name, file_handle h,
          opened.nFileIndexLow == by_name.nFileIndexLow;
 }
 
-int platform_empty(const char *name, file_handle h, file_handle /*dir*/) {
+int platform_empty(const char *name, file_handle h, file_handle /*dir*/,
+                   const file_id *id) {
+  if (h == NO_HANDLE && (id == nullptr || !may_follow(name)))
+    return 0;
   HANDLE file =
       h != NO_HANDLE
           ? to_win(h)
@@ -283,9 +446,13 @@ int platform_empty(const char *name, file_handle h, file_handle /*dir*/) {
                         nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE)
     return last_error();
+  file_status status{};
+  bool same = h != NO_HANDLE ||
+              (fill_identity(file, &status) && status.id.device == id->device &&
+               status.id.index == id->index);
   LARGE_INTEGER start{};
   int code = 0;
-  if (GetFileType(file) == FILE_TYPE_DISK &&
+  if (same && GetFileType(file) == FILE_TYPE_DISK &&
       (!SetFilePointerEx(file, start, nullptr, FILE_BEGIN) ||
        !SetEndOfFile(file)))
     code = last_error();
@@ -294,34 +461,154 @@ int platform_empty(const char *name, file_handle h, file_handle /*dir*/) {
   return code;
 }
 
-int platform_opendir(const char *dir, platform_dir **listing) {
-  // The search for all names: dir, a backslash unless dir is empty or
-  // already ends in a separator or a drive colon, then "*.*".
+namespace {
+
+// Makes path the current directory, and records it as its drive's current
+// one, as the command interpreter does, so that "X:" alone finds it again.
+int set_current(const char *path) {
+  if (!SetCurrentDirectoryA(path))
+    return last_error();
+  char current[MAX_PATH];
+  DWORD n = GetCurrentDirectoryA(sizeof current, current);
+  if (n > 1 && n < sizeof current && current[1] == ':') {
+    char variable[] = "=X:";
+    variable[1] = current[0];
+    SetEnvironmentVariableA(variable, current);
+  }
+  return 0;
+}
+
+int current_id(file_id *id) {
+  file_handle h = NO_HANDLE;
+  int code = platform_open_directory(".", &h, id);
+  if (code == 0)
+    CloseHandle(to_win(h));
+  return code;
+}
+
+// A copy of the first n bytes of s followed by tail, or nullptr when there
+// is no memory for it.
+char *joined(const char *s, std::size_t n, const char *tail) {
+  std::size_t extra = std::strlen(tail) + 1;
+  auto *copy = static_cast<char *>(std::malloc(n + extra));
+  if (copy != nullptr) {
+    std::memcpy(copy, s, n);
+    std::memcpy(copy + n, tail, extra);
+  }
+  return copy;
+}
+
+// Holds the directory called name open, and fills in what it is.  No
+// FILE_SHARE_DELETE: it can be neither renamed nor removed meanwhile.
+// Nested in a walk, a reparse point is refused: a walk never enters one.
+int hold_directory(const char *name, bool nested, platform_dir *d) {
+  d->held = CreateFileA(
+      name, READ_CONTROL | FILE_READ_ATTRIBUTES,
+      FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+      FILE_FLAG_BACKUP_SEMANTICS | (nested ? FILE_FLAG_OPEN_REPARSE_POINT : 0),
+      nullptr);
+  if (d->held == INVALID_HANDLE_VALUE)
+    return 0; // the search that follows tells why
+  file_status status{};
+  if (!fill_identity(d->held, &status))
+    return last_error();
+  d->id = status.id;
+  DWORD attributes = GetFileAttributesA(name);
+  bool reparse = attributes != INVALID_FILE_ATTRIBUTES &&
+                 (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+  if (nested ? reparse : !may_follow(name))
+    return ERROR_ACCESS_DENIED;
+  return 0;
+}
+
+// Opens the listing of dir: the search for all names is dir, a backslash
+// unless dir is empty or already ends in a separator or a drive colon,
+// then "*.*"; the directory is held by its name, or by "." after a drive
+// or nothing at all.
+int open_listing(const char *dir, bool nested, platform_dir **listing) {
   std::size_t n = std::strlen(dir);
   char last = n > 0 ? dir[n - 1] : '\0';
   bool bare = n == 0 || last == ':' || last == '\\' || last == '/';
-  auto *search = static_cast<char *>(std::malloc(n + sizeof ALL_NAMES + 1));
   auto *d = static_cast<platform_dir *>(std::malloc(sizeof(platform_dir)));
-  if (search == nullptr || d == nullptr) {
-    std::free(search);
+  char *search = joined(dir, n, bare ? ALL_NAMES : "\\*.*");
+  char *name = joined(dir, n, n == 0 || last == ':' ? "." : "");
+  if (d == nullptr || search == nullptr || name == nullptr) {
     std::free(d);
+    std::free(search);
+    std::free(name);
     return ERROR_NOT_ENOUGH_MEMORY;
   }
-  std::memcpy(search, dir, n);
-  if (!bare)
-    search[n++] = '\\';
-  std::memcpy(search + n, ALL_NAMES, sizeof ALL_NAMES);
-  d->find = FindFirstFileA(search, &d->entry);
-  int code = d->find == INVALID_HANDLE_VALUE ? last_error() : 0;
+  d->name = name;
+  d->pending = true;
+  d->id = file_id{0, 0};
+  int code = hold_directory(name, nested, d);
+  d->find =
+      code == 0 ? FindFirstFileA(search, &d->entry) : INVALID_HANDLE_VALUE;
+  if (code == 0 && d->find == INVALID_HANDLE_VALUE)
+    code = last_error();
   std::free(search);
   if (code != 0) {
+    if (d->held != INVALID_HANDLE_VALUE)
+      CloseHandle(d->held);
+    std::free(name);
     std::free(d);
     return code;
   }
-  d->pending = true;
   *listing = d;
   return 0;
 }
+
+} // namespace
+
+int platform_opendir(const char *dir, platform_dir **listing) {
+  return open_listing(dir, false, listing);
+}
+
+int platform_opendir_in(const platform_dir * /*parent*/, const char *name,
+                        platform_dir **listing) {
+  return open_listing(name, true, listing);
+}
+
+// Win32 enters a directory by name only: it is entered, then checked to
+// be the directory listed, and left again if it is another.
+int platform_enter(const platform_dir *listing) {
+  char before[MAX_PATH];
+  DWORD n = GetCurrentDirectoryA(sizeof before, before);
+  int code = set_current(listing->name);
+  if (code != 0)
+    return code;
+  file_id here{};
+  if (current_id(&here) == 0 && here.device == listing->id.device &&
+      here.index == listing->id.index)
+    return 0;
+  if (n > 0 && n < sizeof before)
+    set_current(before);
+  return ERROR_FILE_NOT_FOUND;
+}
+
+file_handle platform_listing_handle(const platform_dir *listing) {
+  return listing->held == INVALID_HANDLE_VALUE ? NO_HANDLE
+                                               : from_win(listing->held);
+}
+
+int platform_return(const char *path, const file_id &start, file_handle back) {
+  int code = set_current(path);
+  if (code != 0)
+    return code;
+  file_id here{};
+  if (current_id(&here) == 0 && here.device == start.device &&
+      here.index == start.index)
+    return 0;
+  char where[MAX_PATH];
+  DWORD n = back == NO_HANDLE ? 0
+                              : GetFinalPathNameByHandleA(to_win(back), where,
+                                                          sizeof where, 0);
+  if (n > 0 && n < sizeof where)
+    set_current(where);
+  return ERROR_FILE_NOT_FOUND;
+}
+
+int platform_current_id(file_id *id) { return current_id(id); }
 
 const char *platform_readdir(platform_dir *listing, file_kind *hint,
                              bool *is_link) {
@@ -341,12 +628,18 @@ listing_read platform_listing_next_read(const platform_dir *listing) {
   return listing->pending ? READ_NONE : READ_MORE;
 }
 
-int platform_listing_id(const platform_dir * /*listing*/, file_id * /*id*/) {
-  return ERROR_NOT_SUPPORTED;
+int platform_listing_id(platform_dir *listing, file_id *id) {
+  if (listing->held == INVALID_HANDLE_VALUE)
+    return ERROR_INVALID_HANDLE;
+  *id = listing->id;
+  return 0;
 }
 
 int platform_closedir(platform_dir *listing) {
   int code = FindClose(listing->find) ? 0 : last_error();
+  if (listing->held != INVALID_HANDLE_VALUE)
+    CloseHandle(listing->held);
+  std::free(listing->name);
   std::free(listing);
   return code;
 }
@@ -357,10 +650,10 @@ int platform_entry_status(const char *name, file_kind hint, bool is_link,
   // link leads to decides, and one that leads nowhere fails.  Without a
   // hint the name is looked up.
   if (!is_link && hint != KIND_UNKNOWN) {
-    *status = file_status{hint, false, {0, 0}, 0};
+    *status = file_status{hint, false, {0, 0}, 0, 0, 0};
     return 0;
   }
-  int code = platform_status(name, status);
+  int code = status_by_name(name, status);
   DWORD attributes =
       is_link ? FILE_ATTRIBUTE_REPARSE_POINT : GetFileAttributesA(name);
   status->is_link = attributes != INVALID_FILE_ATTRIBUTES &&
@@ -375,20 +668,7 @@ int platform_getcwd(char *buffer, std::size_t size) {
   return 0;
 }
 
-int platform_chdir(const char *path) {
-  if (!SetCurrentDirectoryA(path))
-    return last_error();
-  // Record the directory as its drive's current one, as the command
-  // interpreter does, so that "X:" alone finds it again.
-  char current[MAX_PATH];
-  DWORD n = GetCurrentDirectoryA(sizeof current, current);
-  if (n > 1 && n < sizeof current && current[1] == ':') {
-    char variable[] = "=X:";
-    variable[1] = current[0];
-    SetEnvironmentVariableA(variable, current);
-  }
-  return 0;
-}
+int platform_chdir(const char *path) { return set_current(path); }
 
 const char *platform_command_line() { return GetCommandLineA(); }
 

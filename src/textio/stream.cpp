@@ -116,25 +116,32 @@ text_stream *fopen(const char *name, const char *mode, int *code,
     return nullptr;
   }
   file_status status{};
-  const file_id *keep_id = keep != nullptr ? &keep->id : nullptr;
+  file_status source{};
+  if (keep != nullptr)
+    source =
+        file_status{KIND_REGULAR, false, keep->id, 0, keep->owner, keep->mode};
   bool new_only = std::strchr(mode, 'x') != nullptr;
-  *code = writing ? platform_open_write(name, keep_id, &stream->handle,
-                                        &status.kind, dir, new_only)
-                  : platform_open_read(name, &stream->handle, &status, dir);
+  *code = writing
+              ? platform_open_write(name, keep != nullptr ? &source : nullptr,
+                                    &stream->handle, &status, dir, new_only)
+              : platform_open_read(name, &stream->handle, &status, dir);
   if (*code != 0) {
     release(stream);
     return nullptr;
   }
   fit_to_kind(stream, status.kind);
   stream->id = status.id;
-  stream->unread_size = status.size;
+  stream->owner = status.owner;
+  stream->mode = status.mode;
+  stream->unread_size = writing ? 0 : status.size;
   return stream;
 }
 
 int fclose(text_stream *stream, int *code) {
   int result = 0;
   *code = 0;
-  if (stream->writing && stream->count > 0 && write_out(stream) != 0) {
+  if (stream->writing && stream->count > 0 && stream->handle != NO_HANDLE &&
+      write_out(stream) != 0) {
     result = -1;
     *code = stream->code;
   }

@@ -34,7 +34,10 @@ struct text_stream {
   unsigned char *staging; // writing: where LF becomes CR LF on write-out
   std::size_t staging_size;
   file_handle handle;
-  file_id id;                     // reading: the file's identity
+  file_id id; // the file's identity; writing: {0, 0} for a file the open
+              // created, which no other name can lead to yet
+  unsigned long long owner;       // reading: the user the file belongs to
+  unsigned mode;                  // reading: its permission bits
   unsigned long long unread_size; // reading: bytes not yet read, as of open
   bool writing;
   bool eof;           // a refill found no more data
@@ -50,12 +53,15 @@ struct text_stream {
 // opened, so running out of memory never creates or empties a file.
 // Returns nullptr on failure with the platform's code in *code, or
 // CODE_NO_MEMORY there when memory ran out.  A "wt" open given keep, an
-// open read stream, refuses a file that turns out to be keep's (by the
-// same name, a link, or a name that differs only in case where case does
-// not count) and leaves it untouched: writing it would destroy that file.
-// A "wxt" open only creates: a name that leads to anything already is
-// refused (platform_is_existing tells by the code) and left alone.
-// The name is looked up in the directory dir has open, unless NO_HANDLE.
+// open read stream, copies keep's file: it refuses a file that turns out
+// to be keep's (by the same name, a link, or a name that differs only in
+// case where case does not count) and leaves it untouched, since writing
+// it would destroy that file; a file it creates takes keep's permission
+// bits; and it refuses what another user may have put in the way
+// (platform_open_write tells what).  A "wxt" open only creates: a name
+// that leads to anything already is refused (platform_is_existing tells
+// by the code) and left alone.  The name is looked up in the directory
+// dir has open, unless NO_HANDLE.
 text_stream *fopen(const char *name, const char *mode, int *code,
                    const text_stream *keep = nullptr,
                    file_handle dir = NO_HANDLE);

@@ -46,7 +46,8 @@ struct level {
   bool saw_unknown;            // an entry came without its type
 };
 
-bool walk(const char *dir, int recurse, int case_mode, const char *pattern);
+bool walk(const char *dir, level *parent, int recurse, int case_mode,
+          const char *pattern);
 
 // Decides on one entry of the listing.  A link to a directory is never
 // walked, so a walk always ends; FIFOs, sockets and devices are passed over
@@ -69,12 +70,12 @@ void visit_entry(level *at, const char *name, file_kind hint, bool is_link,
     return;
   if (status.kind == KIND_DIRECTORY) {
     if (recurse != 0 && !status.is_link && at->in_listed &&
-        !walk(name, recurse, case_mode, pattern)) {
+        !walk(name, at, recurse, case_mode, pattern)) {
       at->in_listed = false;
       close_conversion_dir(at->conversions);
       at->conversions = nullptr;
     } else if (recurse != 0 && !status.is_link && !at->in_listed) {
-      walk(name, recurse, case_mode, pattern);
+      walk(name, at, recurse, case_mode, pattern);
     }
     return;
   }
@@ -83,26 +84,65 @@ void visit_entry(level *at, const char *name, file_kind hint, bool is_link,
                         case_mode, !status.is_link);
 }
 
+// Opens the listing of dir: an operand by its path, an entry in the
+// parent's listed directory, or in the current one once the parent could
+// not return there.
+int open_named(const char *dir, const level *parent, platform_dir **listing) {
+  if (parent == nullptr)
+    return platform_opendir(dir, listing);
+  return platform_opendir_in(parent->in_listed ? parent->listing : nullptr, dir,
+                             listing);
+}
+
 // Opens the listing of dir.  Conversions running ahead may hold the
 // descriptors or the memory it needs, or convert in that very directory,
 // whose listing must show what one conversion after another leaves: then
 // it is opened again once they are done.
-int open_listing(const char *dir, platform_dir **listing) {
-  int code = platform_opendir(dir, listing);
+int open_listing(const char *dir, const level *parent, platform_dir **listing) {
+  int code = open_named(dir, parent, listing);
   if (!have_scheduled())
     return code;
   if (code != 0) {
     if (!have_run_ahead() || !platform_is_shortage(code))
       return code;
     release_scheduled();
-    return platform_opendir(dir, listing);
+    return open_named(dir, parent, listing);
   }
   file_id id{};
   if (platform_listing_id(*listing, &id) == 0 && !have_scheduled_in(id))
     return 0;
   platform_closedir(*listing);
   report_scheduled();
-  return platform_opendir(dir, listing);
+  return open_named(dir, parent, listing);
+}
+
+// The identity of the current directory, which the walk that begins must
+// come back to: the parent's listed directory while the process is there.
+// An identity that cannot be read is none, which no return can reach.
+file_id starting_point(level *parent) {
+  file_id id{0, 0};
+  if (parent != nullptr && parent->in_listed)
+    platform_listing_id(parent->listing, &id);
+  else
+    platform_current_id(&id);
+  return id;
+}
+
+// Returns to saved, checked to be the directory called start.  Should it
+// be another (a directory on the path was renamed or replaced by a link),
+// the process goes back to where the walk is, by a handle: the listed
+// directory, or the one a nested walk that could not return left it in.
+int return_to(const char *saved, const file_id &start, const level *at) {
+  file_handle here = NO_HANDLE;
+  file_id ignored{};
+  if (at->in_listed)
+    return platform_return(saved, start, platform_listing_handle(at->listing));
+  if (platform_open_directory(".", &here, &ignored) != 0)
+    here = NO_HANDLE;
+  int code = platform_return(saved, start, here);
+  if (here != NO_HANDLE)
+    platform_close(here);
+  return code;
 }
 
 // Reads the entries one by one.  A read of the directory that may bring
@@ -124,12 +164,15 @@ void read_entries(level *at, int recurse, int case_mode, const char *pattern) {
   }
 }
 
-// The walk of one directory.  Returns false when it could not return to
-// the directory that was current when it began.
-bool walk(const char *dir, int recurse, int case_mode, const char *pattern) {
+// The walk of one directory: an operand, or an entry of parent's listing.
+// It is entered through the handle its listing opened, never by name
+// again.  Returns false when it could not return to the directory that
+// was current when it began.
+bool walk(const char *dir, level *parent, int recurse, int case_mode,
+          const char *pattern) {
   schedule_line(OPENING_LINE, dir);
   level at{nullptr, nullptr, true, false};
-  int code = open_listing(dir, &at.listing);
+  int code = open_listing(dir, parent, &at.listing);
   if (code != 0) {
     report_scheduled();
     report_failure(LABEL_OPEN_DIR, code);
@@ -143,7 +186,9 @@ bool walk(const char *dir, int recurse, int case_mode, const char *pattern) {
     report_failure(LABEL_GETCWD, CODE_NO_MEMORY);
     exit(1);
   }
-  code = platform_chdir(dir);
+  file_id start = starting_point(parent);
+  // An empty name lists the current directory but enters none.
+  code = *dir == '\0' ? platform_chdir(dir) : platform_enter(at.listing);
   if (code != 0) {
     schedule_failure(LABEL_CHDIR, code);
     platform_closedir(at.listing);
@@ -151,7 +196,7 @@ bool walk(const char *dir, int recurse, int case_mode, const char *pattern) {
   }
   read_entries(&at, recurse, case_mode, pattern);
   close_conversion_dir(at.conversions);
-  int back = platform_chdir(saved);
+  int back = return_to(saved, start, &at);
   if (back != 0)
     schedule_failure(LABEL_CHDIR, back);
   code = platform_closedir(at.listing);
@@ -178,7 +223,7 @@ bool is_eligible(const char *name, const char *pattern) {
 
 void translate_directory(const char *dir, int recurse, int case_mode,
                          const char *pattern) {
-  walk(dir, recurse, case_mode, pattern);
+  walk(dir, nullptr, recurse, case_mode, pattern);
 }
 
 } // namespace morvidex

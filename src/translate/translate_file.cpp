@@ -27,42 +27,49 @@ const char *const FAILURE_LABELS[] = {
     nullptr,          LABEL_OPEN_INPUT,   LABEL_OPEN_OUTPUT,
     LABEL_READ_INPUT, LABEL_WRITE_OUTPUT, LABEL_OPEN_OUTPUT};
 
-// Discards what a failed copy wrote into a regular file.  Removing the
-// name discards it only when the name leads straight to that file and is
-// its one name; otherwise the file is emptied and every name is left, so
-// that no link of the user's is lost and no partial text stays behind it.
-// With the handle already closed, the name is all there is to go by.
-void discard(const char *name, file_handle h, file_handle dir) {
-  if (platform_is_sole_name(name, h, dir)) {
-    if (h != NO_HANDLE)
-      platform_close(h);
+// Discards what a failed copy wrote into a regular file, open as h: it is
+// emptied through the handle, and its name is removed, in the directory
+// dir has open, only when it still leads straight to that file and is its
+// one name; so no link of the user's is lost and no partial text stays
+// behind one.  With the handle already closed (its close failed), the
+// name is all there is to go by: it is removed when it is a regular
+// file's one name, and otherwise what it leads to is emptied when it is
+// the file written, id (unknown, {0, 0}, for a file the open created).
+void discard(const char *name, file_handle h, const file_id &id,
+             file_handle dir) {
+  if (h != NO_HANDLE)
+    platform_empty(name, h, dir, nullptr);
+  if (platform_is_sole_name(name, h, dir))
     platform_remove(name, dir);
-    return;
-  }
-  platform_empty(name, h, dir);
+  else if (h == NO_HANDLE && id.index != 0)
+    platform_empty(name, NO_HANDLE, dir, &id);
   if (h != NO_HANDLE)
     platform_close(h);
 }
 
 // Closes both streams and tells what the copy came to.  A copy that did
 // not complete is never taken for done: what it wrote into a regular file
-// is discarded (a device is left alone).
+// is discarded (a device is left alone).  The last characters are written
+// out before the close, so that a failure there still finds the handle.
 conversion_outcome finish(const char *name, text_stream *source,
                           text_stream *target, file_handle dir) {
   bool read_failed = ferror(source) != 0;
   bool write_failed = ferror(target) != 0;
+  if (!read_failed && !write_failed && target->count > 0)
+    write_failed = write_out(target) != 0;
   int code = read_failed ? source->code : target->code;
   bool regular = target->regular;
+  file_id written = target->id;
   int close_code = 0;
   if ((read_failed || write_failed) && regular) {
-    discard(name, target->handle, dir);
+    discard(name, target->handle, written, dir);
     target->handle = NO_HANDLE;
   }
   if (fclose(target, &close_code) != 0 && !read_failed && !write_failed) {
     write_failed = true;
     code = close_code;
     if (regular)
-      discard(name, NO_HANDLE, dir);
+      discard(name, NO_HANDLE, written, dir);
   }
   fclose(source, &close_code);
   if (read_failed || write_failed)
@@ -93,6 +100,11 @@ conversion_outcome convert_open(text_stream *source, const char *name,
 
 // The current directory, for the conversions of file operands.
 conversion_dir *operand_dir = nullptr;
+
+void close_dir(file_handle dir) {
+  if (dir != NO_HANDLE)
+    platform_close(dir);
+}
 
 } // namespace
 
@@ -142,24 +154,45 @@ void finish_translations() {
 }
 
 void translate_file_now(const char *path, int case_mode) {
-  int code = 0;
-  text_stream *source = fopen(path, "rt", &code);
-  if (source == nullptr) {
-    report_failure(LABEL_OPEN_INPUT, code);
-    return;
-  }
+  // Each name is looked up once, in a handle of the directory that holds
+  // it, so that no rename of a directory on the way between the opens can
+  // lead the target, or the removal of a failed one, elsewhere.
+  file_handle dir = NO_HANDLE;
+  const char *leaf = path;
+  int code = platform_open_parent(path, &dir, &leaf);
+  text_stream *source =
+      code == 0 ? fopen(leaf, "rt", &code, nullptr, dir) : nullptr;
   // The sibling's name is taken once the source is open, as the failures
   // of running out of memory are reported in this order.
-  auto *name = static_cast<char *>(std::malloc(output_name_size(path)));
-  if (name == nullptr) {
-    fclose(source, &code);
-    report_failure(LABEL_OPEN_OUTPUT, CODE_NO_MEMORY);
+  auto *name = source != nullptr
+                   ? static_cast<char *>(std::malloc(output_name_size(path)))
+                   : nullptr;
+  if (source == nullptr || name == nullptr) {
+    if (source != nullptr)
+      fclose(source, &code);
+    close_dir(dir);
+    report_failure(source == nullptr ? LABEL_OPEN_INPUT : LABEL_OPEN_OUTPUT,
+                   source == nullptr ? code : CODE_NO_MEMORY);
     return;
   }
   output_name(path, case_mode, name);
-  report_conversion(
-      path, name,
-      convert_open(source, name, case_mode, true, NO_HANDLE, false));
+  // The sibling lies beside the source unless the first "." comes before
+  // the source's own name, as in "docs.old/readme": then it has its own.
+  file_handle target_dir = dir;
+  const char *target_leaf = name + (leaf - path);
+  if (std::strchr(leaf, '/') != nullptr || extension_of(path) < leaf)
+    code = platform_open_parent(name, &target_dir, &target_leaf);
+  conversion_outcome outcome = {OPEN_OUTPUT_FAILED, code};
+  int ignored = 0;
+  if (code == 0)
+    outcome =
+        convert_open(source, target_leaf, case_mode, true, target_dir, false);
+  else
+    fclose(source, &ignored);
+  report_conversion(path, name, outcome);
+  if (target_dir != dir)
+    close_dir(target_dir);
+  close_dir(dir);
   std::free(name);
 }
 

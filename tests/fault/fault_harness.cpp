@@ -293,8 +293,13 @@ std::vector<own_call> own_calls(const std::string &trace) {
     if (c.name == "openat") {
       std::size_t q = line.find('"');
       c.path = line.substr(q + 1, line.find('"', q + 1) - q - 1);
+      // A descriptor opened with O_PATH only looks a name up (a link's
+      // owner and target, a directory to look in): closing it releases no
+      // file, so it stands for none.
       if (result != std::string::npos && line[result + 3] != '-')
-        opened[c.result = std::atoi(line.c_str() + result + 3)] = c.path;
+        c.result = std::atoi(line.c_str() + result + 3);
+      if (c.result != -1 && line.find("O_PATH") == std::string::npos)
+        opened[c.result] = c.path;
       listed.erase(c.result);
     }
     if (c.name == "getdents64")
