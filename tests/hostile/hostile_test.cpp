@@ -1,0 +1,736 @@
+// A run over a tree that another user owns and changes never reaches
+// outside it.  Root runs the program ($MORVIDEX) on a tree that uid 65534
+// lays down with its own hands, in a private tmpfs inside a mount
+// namespace of its own, beside canary files the program must never touch.
+// Races hold the program in each of its calls on a name in turn, with
+// strace's delay_enter, while the attacker swaps that name.  After every
+// run: the canaries are unchanged (content, mode, owner, links, no new
+// name beside them), no canary text is inside the tree, no new target is
+// more readable than its source or set-id, the run ended by itself, and
+// its output and status are one of those the scenario allows, exactly.
+#include <dirent.h>
+#include <fcntl.h>
+#include <sched.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include "common/files.h"
+#include "common/reference.h"
+#include "common/runner.h"
+
+#include <algorithm>
+#include <cctype>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <map>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+using common::BANNER;
+using common::diag;
+using common::progress;
+using common::slurp;
+
+constexpr int ATTACKER = 65534;  // owns the tree
+constexpr int NEIGHBOUR = 65533; // a second unprivileged user
+constexpr int TIMEOUT_SECONDS = 10;
+constexpr int HOLD_MICROSECONDS = 300000;
+constexpr auto HELD_FOR = std::chrono::milliseconds(20);
+
+const std::string IN = "Can't open input file.",
+                  OUT = "Can't open output file.",
+                  WRITE = "Can't write output file.",
+                  OPEN_DIR = "Unable to open directory",
+                  DENIED = "Permission denied";
+
+// What lies outside the tree: every file says "canary", so that the text
+// can be looked for inside the tree afterwards.
+const char OUTSIDE[] =
+    "mkdir -p outside/etc && cd outside && "
+    "printf 'Canary Victim Conf\\n' >victim.conf && "
+    "printf 'Canary Secret Text\\n' >secret && chmod 600 secret && "
+    "printf 'Canary World Writable\\n' >ww && chmod 666 ww && "
+    "mkfifo -m 666 fifo && "
+    "for f in x.txt z.txt notes.txt notes.lo a.txt a.lo; do "
+    "printf 'Canary Etc %s\\n' $f >etc/$f; done";
+
+std::string crlf_line(const std::string &s) { return common::crlf(s + "\n"); }
+std::string opening(const std::string &d) {
+  return crlf_line("+ translate files in directory: '" + d + "' +");
+}
+std::string closing(const std::string &d) {
+  return crlf_line("- '" + d + "' is scaned -");
+}
+
+struct Outcome {
+  std::string out, err;
+  int status = 0;
+};
+
+struct Scenario {
+  std::string name;
+  std::string setup;     // shell, in the scratch folder, as ATTACKER
+  std::string neighbour; // shell, then, as NEIGHBOUR
+  int user;              // who runs the program: 0 or ATTACKER
+  std::vector<std::string> args;
+  std::vector<Outcome> outcomes; // every result allowed, exactly
+  std::vector<std::string> race; // names the program is held on
+  std::string swap;              // shell, as ATTACKER, while it is held
+  std::map<std::string, std::string> made{}; // files the run must leave
+  std::vector<std::string> guarded{}; // other users' files, not to change
+  std::vector<std::string> readers{}; // FIFOs held open, never read
+  long long fsize = -1;
+};
+
+// The private tmpfs all scenarios lay their files down in, or "" with
+// the reason in *why.
+std::string arena(std::string *why) {
+  static std::string root, failed;
+  if (!root.empty() || !failed.empty()) {
+    *why = failed;
+    return root;
+  }
+  char dir[] = "/tmp/morvidex-hostile-XXXXXX";
+  if (geteuid() != 0)
+    failed = "needs root (unshare, mount, setpriv)";
+  else if (unshare(CLONE_NEWNS) != 0 ||
+           mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+           mkdtemp(dir) == nullptr ||
+           mount("morvidex-hostile", dir, "tmpfs", 0, "size=64m,mode=0755") !=
+               0)
+    failed = std::string("no private tmpfs: ") + std::strerror(errno);
+  else
+    root = dir;
+  if (!root.empty())
+    std::atexit([] {
+      umount2(root.c_str(), MNT_DETACH);
+      rmdir(root.c_str());
+    });
+  *why = failed;
+  return root;
+}
+
+// Runs argv in dir with standard output and error into out and err.
+common::ended run_in(const std::string &dir,
+                     const std::vector<std::string> &argv,
+                     const std::string &out, const std::string &err,
+                     pid_t *started = nullptr,
+                     const std::function<void()> &meanwhile = nullptr) {
+  common::child c{argv, dir, [&] {
+                    int o =
+                        open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+                    int e =
+                        open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+                    int n = open("/dev/null", O_RDONLY);
+                    return o >= 0 && e >= 0 && n >= 0 && dup2(n, 0) == 0 &&
+                           dup2(o, 1) == 1 && dup2(e, 2) == 2;
+                  }};
+  pid_t pid = common::start(c);
+  if (started != nullptr)
+    *started = pid;
+  return common::wait_for(pid, TIMEOUT_SECONDS, meanwhile);
+}
+
+std::vector<std::string> as_user(int uid, std::vector<std::string> argv) {
+  if (uid == 0)
+    return argv;
+  std::vector<std::string> words = {"setpriv", "--reuid=" + std::to_string(uid),
+                                    "--regid=" + std::to_string(uid),
+                                    "--clear-groups", "--"};
+  words.insert(words.end(), argv.begin(), argv.end());
+  return words;
+}
+
+// Runs a shell script in base as uid; false, with its errors, if it fails.
+bool shell(const std::string &base, int uid, const std::string &script) {
+  common::ended e = run_in(base, as_user(uid, {"sh", "-ec", script}),
+                           base + ".sh-out", base + ".sh-err");
+  EXPECT_EQ(0, e.status) << "as " << uid << ": " << script << "\n"
+                         << slurp(base + ".sh-err");
+  return e.status == 0;
+}
+
+// A fresh scratch folder: the canaries outside as root, the tree t and the
+// shared sticky folder, then the scenario's own files.
+bool lay_down(const std::string &base, const Scenario &s) {
+  std::error_code ignored;
+  fs::remove_all(base, ignored);
+  fs::create_directories(base + "/t");
+  fs::create_directories(base + "/shared");
+  chmod(base.c_str(), 0755);
+  chmod((base + "/shared").c_str(), 01777);
+  if (chown((base + "/t").c_str(), ATTACKER, ATTACKER) != 0 ||
+      !shell(base, 0, OUTSIDE) || !shell(base, ATTACKER, s.setup))
+    return false;
+  return s.neighbour.empty() || shell(base, NEIGHBOUR, s.neighbour);
+}
+
+// Everything about a name that a run must not change, without following
+// links, and every name under a directory.
+std::string describe(const std::string &path) {
+  struct stat st;
+  if (lstat(path.c_str(), &st) != 0)
+    return path + ": missing\n";
+  std::ostringstream line;
+  line << path << ": mode " << std::oct << st.st_mode << std::dec << " owner "
+       << st.st_uid << ":" << st.st_gid << " links " << st.st_nlink;
+  if (S_ISLNK(st.st_mode))
+    line << " -> " << fs::read_symlink(path).string();
+  else if (S_ISREG(st.st_mode))
+    line << " '" << slurp(path) << "'";
+  std::string all = line.str() + "\n";
+  if (S_ISDIR(st.st_mode)) {
+    std::vector<std::string> names;
+    for (auto &e : fs::directory_iterator(path))
+      names.push_back(e.path().string());
+    std::sort(names.begin(), names.end());
+    for (auto &name : names)
+      all += describe(name);
+  }
+  return all;
+}
+
+std::string guarded_state(const std::string &base, const Scenario &s) {
+  std::string all = describe(base + "/outside");
+  for (auto &name : s.guarded)
+    all += describe(base + "/" + name);
+  return all;
+}
+
+struct File {
+  mode_t mode;
+  std::string bytes;
+};
+
+// The regular files of the tree and the shared folder, by path.
+std::map<std::string, File> files_of(const std::string &base) {
+  std::map<std::string, File> files;
+  for (const char *top : {"/t", "/shared"})
+    for (auto &e : fs::recursive_directory_iterator(base + top)) {
+      struct stat st;
+      if (lstat(e.path().c_str(), &st) == 0 && S_ISREG(st.st_mode))
+        files[e.path().string()] = {st.st_mode & 07777, slurp(e.path())};
+    }
+  return files;
+}
+
+std::string stem(const std::string &path) {
+  std::string name = fs::path(path).filename().string();
+  return name.substr(0, name.find('.'));
+}
+
+std::string lower(std::string s) {
+  for (char &c : s)
+    c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return s;
+}
+
+struct Run {
+  common::ended ended;
+  std::string out, err;
+  bool held = false; // the program was seen held in the call
+};
+
+// Every promise the run broke.
+void check(const std::string &base, const Scenario &s, const Run &r,
+           const std::string &guarded_before,
+           const std::map<std::string, File> &files_before,
+           const std::vector<int> &readers) {
+  EXPECT_FALSE(r.ended.killed) << "the run hung";
+  EXPECT_EQ(0, r.ended.signal);
+  EXPECT_EQ(guarded_before, guarded_state(base, s)) << "a canary changed";
+  bool allowed = false;
+  for (auto &o : s.outcomes)
+    allowed = allowed ||
+              (o.out == r.out && o.err == r.err && o.status == r.ended.status);
+  EXPECT_TRUE(allowed) << "stdout:\n"
+                       << r.out << "stderr:\n"
+                       << r.err << "status " << r.ended.status;
+  // What the run wrote: a file that is new, or whose bytes changed.
+  for (auto &[path, now] : files_of(base)) {
+    auto was = files_before.find(path);
+    if (was != files_before.end() && was->second.bytes == now.bytes)
+      continue;
+    EXPECT_EQ(std::string::npos, lower(now.bytes).find("canary"))
+        << "canary text in " << path;
+    if (was != files_before.end())
+      continue;
+    mode_t source = 0;
+    for (auto &[before, file] : files_before)
+      if (stem(before) == stem(path))
+        source |= file.mode;
+    EXPECT_EQ(0u, now.mode & (07000 | ~(source | 0200)))
+        << path << " has mode " << std::oct << now.mode << ", its source "
+        << source;
+  }
+  for (auto &[path, bytes] : s.made)
+    EXPECT_EQ(bytes, slurp(base + "/" + path)) << path;
+  for (int fd : readers) {
+    char byte;
+    EXPECT_GE(0, read(fd, &byte, 1)) << "a FIFO was written to";
+  }
+}
+
+// The syscall numbers of the calls a name may be held in.
+long number_of(const std::string &call) {
+  static const std::map<std::string, long> numbers = {
+      {"openat", SYS_openat},
+      {"openat2", SYS_openat2},
+      {"newfstatat", SYS_newfstatat},
+      {"fstat", SYS_fstat},
+      {"statx", SYS_statx},
+      {"chdir", SYS_chdir},
+      {"fchdir", SYS_fchdir},
+      {"unlinkat", SYS_unlinkat},
+      {"readlinkat", SYS_readlinkat},
+      {"getdents64", SYS_getdents64},
+      {"close", SYS_close},
+      {"read", SYS_read},
+      {"write", SYS_write},
+      {"pread64", SYS_pread64},
+      {"pwrite64", SYS_pwrite64},
+      {"ftruncate", SYS_ftruncate},
+      {"fcntl", SYS_fcntl},
+      {"lseek", SYS_lseek},
+      {"getcwd", SYS_getcwd},
+      {"open", SYS_open},
+      {"stat", SYS_stat},
+      {"lstat", SYS_lstat},
+      {"unlink", SYS_unlink},
+      {"readlink", SYS_readlink},
+      {"execve", SYS_execve}};
+  auto it = numbers.find(call);
+  return it == numbers.end() ? -1 : it->second;
+}
+
+// Whether a thread of pid is stopped by the tracer in the call numbered
+// call: the tracer holds it there on purpose when it stays so a while.
+bool stopped_in(pid_t pid, long call) {
+  std::error_code ignored;
+  fs::path tasks = "/proc/" + std::to_string(pid) + "/task";
+  for (auto &task : fs::directory_iterator(tasks, ignored)) {
+    std::string stat = slurp(task.path().string() + "/stat");
+    std::size_t paren = stat.rfind(')');
+    if (paren == std::string::npos || stat.size() < paren + 3 ||
+        stat[paren + 2] != 't')
+      continue;
+    if (std::atol(slurp(task.path().string() + "/syscall").c_str()) == call)
+      return true;
+  }
+  return false;
+}
+
+// strace, then the program started in base: strace itself starts one
+// folder up, so that base's names are the program's alone.
+std::vector<std::string> under_strace(const std::string &base,
+                                      const std::vector<std::string> &options) {
+  std::vector<std::string> words = {"strace", "-f", "-qq", "-y"};
+  words.insert(words.end(), options.begin(), options.end());
+  words.insert(words.end(), {"env", "-C", base});
+  return words;
+}
+
+// Whether a line of the trace is a call on one of the race's names: a
+// string that is the name or a path below it, or a descriptor (strace -y
+// shows its path) of the name or of something below it.
+bool on_names(const std::string &line, const std::string &base,
+              const Scenario &s) {
+  for (auto &name : s.race) {
+    bool absolute = name[0] == '/';
+    std::string text = (absolute ? "<" + base : "\"") + name;
+    for (std::size_t at = line.find(text); at != std::string::npos;
+         at = line.find(text, at + 1)) {
+      char next = at + text.size() < line.size() ? line[at + text.size()] : 0;
+      if (next == '/' || next == (absolute ? '>' : '"'))
+        return true;
+    }
+  }
+  return false;
+}
+
+// The calls on the race's names, in the order a plain traced run makes
+// them: each as its name and its count among all the calls of that name,
+// as strace's inject counts them.
+std::vector<std::pair<std::string, int>> calls_on_names(const std::string &base,
+                                                        const Scenario &s) {
+  std::vector<std::pair<std::string, int>> calls;
+  if (!lay_down(base, s))
+    return calls;
+  run_in(fs::path(base).parent_path(),
+         common::command(under_strace(base, {"-o", base + ".trace"}), s.args,
+                         {s.fsize, -1}),
+         base + ".out", base + ".err");
+  std::istringstream trace(slurp(base + ".trace"));
+  std::map<std::string, int> counts;
+  for (std::string line; std::getline(trace, line);) {
+    std::size_t start = line.find_first_not_of("0123456789 ");
+    std::size_t paren = line.find('(', start);
+    if (start == std::string::npos || paren == std::string::npos ||
+        line[start] == '<' || line[start] == '+' || line[start] == '-')
+      continue;
+    std::string call = line.substr(start, paren - start);
+    int count = ++counts[call];
+    if (on_names(line, base, s))
+      calls.emplace_back(call, count);
+  }
+  return calls;
+}
+
+// One run: laid down afresh, held in `call` when given while the attacker
+// swaps, then checked.
+Run run_once(const std::string &base, const Scenario &s,
+             const std::pair<std::string, int> *call) {
+  Run r{};
+  if (!lay_down(base, s))
+    return r;
+  std::string before = guarded_state(base, s);
+  std::map<std::string, File> files = files_of(base);
+  std::vector<int> readers;
+  for (auto &fifo : s.readers)
+    readers.push_back(open((base + "/" + fifo).c_str(), O_RDONLY | O_NONBLOCK));
+  std::vector<std::string> launcher;
+  std::function<void()> watch;
+  pid_t strace = 0;
+  long number = -1;
+  auto since = std::chrono::steady_clock::time_point::max();
+  if (call != nullptr) {
+    launcher =
+        under_strace(base, {"-o", "/dev/null", "-e",
+                            "inject=" + call->first + ":delay_enter=" +
+                                std::to_string(HOLD_MICROSECONDS) +
+                                ":when=" + std::to_string(call->second)});
+    number = number_of(call->first);
+    EXPECT_NE(-1, number) << "no number known for the call " << call->first;
+    watch = [&] {
+      pid_t pid = static_cast<pid_t>(
+          std::atol(slurp("/proc/" + std::to_string(strace) + "/task/" +
+                          std::to_string(strace) + "/children")
+                        .c_str()));
+      bool now = pid > 0 && !r.held && stopped_in(pid, number);
+      auto at = std::chrono::steady_clock::now();
+      if (!now) {
+        since = std::chrono::steady_clock::time_point::max();
+      } else if (since == std::chrono::steady_clock::time_point::max()) {
+        since = at;
+      } else if (at - since >= HELD_FOR) {
+        r.held = shell(base, ATTACKER, s.swap);
+      }
+    };
+  }
+  std::vector<std::string> argv =
+      common::command(as_user(s.user, launcher), s.args, {s.fsize, -1});
+  std::string dir =
+      call != nullptr ? fs::path(base).parent_path().string() : base;
+  r.ended = run_in(dir, argv, base + ".out", base + ".err", &strace, watch);
+  r.out = slurp(base + ".out");
+  r.err = slurp(base + ".err");
+  check(base, s, r, before, files, readers);
+  for (int fd : readers)
+    close(fd);
+  return r;
+}
+
+void run_scenario(const Scenario &s) {
+  SCOPED_TRACE(s.name);
+  std::string why;
+  std::string root = arena(&why);
+  if (root.empty())
+    GTEST_SKIP() << why;
+  ASSERT_FALSE(common::program().empty()) << "MORVIDEX must name the program";
+  umask(022);
+  std::string base = root + "/run";
+  if (s.race.empty()) {
+    run_once(base, s, nullptr);
+    return;
+  }
+  int held = 0, calls = 0;
+  std::map<std::size_t, int> seen; // how often each outcome came
+  for (auto &call : calls_on_names(base, s)) {
+    SCOPED_TRACE("held in " + call.first + " #" + std::to_string(call.second));
+    Run r = run_once(base, s, &call);
+    calls++;
+    held += r.held ? 1 : 0;
+    for (std::size_t i = 0; i < s.outcomes.size(); i++)
+      if (s.outcomes[i].out == r.out && s.outcomes[i].err == r.err)
+        seen[i]++;
+    if (testing::Test::HasFailure())
+      return;
+  }
+  std::printf("%s: held in %d of %d calls; outcomes:", s.name.c_str(), held,
+              calls);
+  for (auto &[i, n] : seen)
+    std::printf(" #%zu x%d", i, n);
+  std::printf("\n");
+  EXPECT_LT(0, held) << "the program was never held on the race's names";
+}
+
+Outcome only(const std::string &out, const std::string &err = "",
+             int status = 0) {
+  return Outcome{BANNER + out, err, status};
+}
+
+std::string walk(const std::string &d, const std::string &lines) {
+  return opening(d) + lines + closing(d);
+}
+
+const std::string LINK_DENIED = diag(OUT, DENIED),
+                  SOURCE_DENIED = diag(IN, DENIED);
+const std::string SWAP_SUB = "mv t/sub t/sub.old && ln -s ../outside/etc t/sub";
+
+// What a walk of t gives with one file called name in it: converted,
+// or refused with err.
+Outcome walk_t(const std::string &lines, const std::string &err = "") {
+  return only(walk("t", lines), err);
+}
+
+const std::vector<Scenario> &planted() {
+  static const std::vector<Scenario> table = {
+      {"a planted target link writes nowhere",
+       "cd t && printf 'Hello ATTACKER\\n' >a.txt && "
+       "ln -s ../outside/victim.conf a.lo",
+       "",
+       0,
+       {"-lr", "t"},
+       {walk_t("", LINK_DENIED)},
+       {},
+       ""},
+      {"a dangling target link creates nothing",
+       "cd t && printf 'Hello\\n' >d.txt && ln -s ../outside/newfile d.lo",
+       "",
+       0,
+       {"-l", "t/d.txt"},
+       {only("", LINK_DENIED)},
+       {},
+       ""},
+      {"a target link to a FIFO that is read delivers nothing",
+       "cd t && printf 'Hello\\n' >f.txt && ln -s ../outside/fifo f.lo",
+       "",
+       0,
+       {"-lr", "t"},
+       {walk_t("", LINK_DENIED)},
+       {},
+       "",
+       {},
+       {},
+       {"outside/fifo"}},
+      {"a planted source link reads nothing in a walk",
+       "ln -s ../outside/secret t/s.txt",
+       "",
+       0,
+       {"-lr", "t"},
+       {walk_t("", SOURCE_DENIED)},
+       {},
+       ""},
+      {"a planted source link reads nothing as an operand",
+       "ln -s ../outside/secret t/s.txt",
+       "",
+       0,
+       {"-l", "t/s.txt"},
+       {only("", SOURCE_DENIED)},
+       {},
+       ""},
+      {"a planted directory link on an operand's path",
+       "ln -s ../outside/etc t/e",
+       "",
+       0,
+       {"-l", "t/e/z.txt"},
+       {only("", SOURCE_DENIED)},
+       {},
+       ""},
+      {"a planted link as a directory operand",
+       "ln -s ../outside/etc t/e",
+       "",
+       0,
+       {"-ld", "t/e"},
+       {only(opening("t/e"), diag(OPEN_DIR, DENIED), 1)},
+       {},
+       ""},
+      {"a planted hard link is not written through",
+       "cd t && printf 'Hello\\n' >h.txt && ln ../outside/ww h.lo",
+       "",
+       0,
+       {"-lr", "t"},
+       {walk_t("", LINK_DENIED)},
+       {},
+       ""},
+      {"a planted FIFO that is never read does not hang the run",
+       "cd t && head -c 1048576 /dev/zero | tr '\\0' a >big.txt && "
+       "mkfifo big.lo",
+       "",
+       0,
+       {"-lr", "t"},
+       {walk_t("", LINK_DENIED)},
+       {},
+       "",
+       {},
+       {},
+       {"t/big.lo"}},
+      {"a private source gives a private copy",
+       "cd t && printf 'Dear Diary\\n' >diary.txt && chmod 600 diary.txt",
+       "",
+       0,
+       {"-lr", "t"},
+       {walk_t(progress("diary.txt", "diary.lo"))},
+       {},
+       "",
+       {{"t/diary.lo", "dear diary\r\n"}}},
+      {"a shared folder: a target another user made is not written",
+       "printf 'Victim Words\\n' >shared/secret.txt && "
+       "chmod 600 shared/secret.txt",
+       ": >shared/secret.lo && chmod 666 shared/secret.lo",
+       ATTACKER,
+       {"-l", "shared/secret.txt"},
+       {only("", LINK_DENIED)},
+       {},
+       "",
+       {},
+       {"shared/secret.lo"}},
+      {"a shared folder: another user's link as target is not followed",
+       "printf 'Victim Words\\n' >shared/secret.txt && "
+       "chmod 600 shared/secret.txt",
+       ": >shared/mine && chmod 666 shared/mine && "
+       "ln -s mine shared/secret.lo",
+       ATTACKER,
+       {"-l", "shared/secret.txt"},
+       {only("", LINK_DENIED)},
+       {},
+       "",
+       {},
+       {"shared/mine", "shared/secret.lo"}},
+      {"a user's own links are followed in their own tree",
+       "cd t && printf 'Own Text\\n' >a.txt && ln -s a.txt b.txt && "
+       "mkdir keep && ln -s keep/a.dat b.lo",
+       "",
+       ATTACKER,
+       {"-l", "t/b.txt"},
+       {only(progress("t/b.txt", "t/b.lo"))},
+       {},
+       "",
+       {{"t/keep/a.dat", "own text\r\n"}}},
+      {"a user's own link to a directory is walked as an operand",
+       "cd t && mkdir d && printf 'Own Text\\n' >d/x.txt && ln -s d lk",
+       "",
+       ATTACKER,
+       {"-ld", "t/lk"},
+       {only(walk("t/lk", progress("x.txt", "x.lo")))},
+       {},
+       "",
+       {{"t/d/x.lo", "own text\r\n"}}},
+  };
+  return table;
+}
+
+// Results of a walk of t/p/sub/y.txt and t/p/z.txt, in either listing order
+// of p, and for each moment the attacker may swap p.
+std::vector<Outcome> parent_swapped() {
+  std::string y = walk("sub", progress("y.txt", "y.lo")),
+              z = progress("z.txt", "z.lo");
+  std::string lost = diag("chdir", "No such file or directory");
+  return {only(walk("t", walk("p", y + z))),
+          only(walk("t", walk("p", z + y))),
+          only(walk("t", walk("p", y)),
+               lost + diag("stat", "No such file or directory")),
+          only(walk("t", walk("p", z + y)), lost),
+          only(opening("t") + opening("p"), diag(OPEN_DIR, DENIED), 1),
+          only(walk("t", ""))};
+}
+
+const std::vector<Scenario> &races() {
+  static const std::vector<Scenario> table = {
+      {"a subdirectory swapped between its listing and the walk into it",
+       "mkdir t/sub && printf 'Tree Text\\n' >t/sub/x.txt",
+       "",
+       0,
+       {"-lr", "t"},
+       {walk_t(walk("sub", progress("x.txt", "x.lo"))),
+        only(opening("t") + opening("sub"), diag(OPEN_DIR, DENIED), 1),
+        walk_t("")},
+       {"sub", "t/sub", "/t/sub"},
+       SWAP_SUB},
+      {"the parent swapped while a subdirectory is walked",
+       "mkdir t/p && printf 'Late Text\\n' >t/p/z.txt && mkdir t/p/sub && "
+       "printf 'Deep Text\\n' >t/p/sub/y.txt",
+       "",
+       0,
+       {"-lr", "t"},
+       parent_swapped(),
+       {"p", "/t/p"},
+       "mv t/p t/p.old && ln -s ../outside/etc t/p"},
+      {"an operand's directory swapped between the source and the target",
+       "mkdir t/sub && printf 'Note Text\\n' >t/sub/notes.txt",
+       "",
+       0,
+       {"-l", "t/sub/notes.txt"},
+       {only(progress("t/sub/notes.txt", "t/sub/notes.lo")),
+        only("", SOURCE_DENIED)},
+       {"t/sub", "/t/sub", "notes.txt", "notes.lo"},
+       SWAP_SUB},
+      {"a source swapped for a link between its listing and its open",
+       "printf 'Own Text\\n' >t/a.txt",
+       "",
+       0,
+       {"-lr", "t"},
+       {walk_t(progress("a.txt", "a.lo")), walk_t("", SOURCE_DENIED)},
+       {"a.txt", "/t/a.txt"},
+       "mv t/a.txt t/a.old && ln -s ../outside/secret t/a.txt"},
+      {"a target swapped for a link between its two opens",
+       "printf 'Own Text\\n' >t/a.txt && printf 'Old\\r\\n' >t/a.lo",
+       "",
+       0,
+       {"-lr", "t"},
+       {walk_t(progress("a.txt", "a.lo")), walk_t("", LINK_DENIED)},
+       {"a.lo", "/t/a.lo"},
+       "ln -s ../outside/victim.conf t/a.new && mv -f t/a.new t/a.lo"},
+      {"the clean-up of a failed copy with its directory swapped",
+       "mkdir t/sub && head -c 300000 /dev/zero | tr '\\0' Q >t/sub/a.txt",
+       "",
+       0,
+       {"-l", "t/sub/a.txt"},
+       {only("", diag(WRITE, "File too large")), only("", SOURCE_DENIED)},
+       {"t/sub", "/t/sub", "a.lo", "a.txt"},
+       SWAP_SUB,
+       {},
+       {},
+       {},
+       4096},
+  };
+  return table;
+}
+
+std::string test_name(const testing::TestParamInfo<std::size_t> &info,
+                      const std::vector<Scenario> &table) {
+  std::string name;
+  for (char c : table[info.param].name)
+    name += std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
+  return name;
+}
+
+class Planted : public testing::TestWithParam<std::size_t> {};
+TEST_P(Planted, never_reaches_outside) { run_scenario(planted()[GetParam()]); }
+INSTANTIATE_TEST_SUITE_P(Hostile, Planted,
+                         testing::Range<std::size_t>(0, planted().size()),
+                         [](const testing::TestParamInfo<std::size_t> &info) {
+                           return test_name(info, planted());
+                         });
+
+class Raced : public testing::TestWithParam<std::size_t> {};
+TEST_P(Raced, never_reaches_outside) { run_scenario(races()[GetParam()]); }
+INSTANTIATE_TEST_SUITE_P(Hostile, Raced,
+                         testing::Range<std::size_t>(0, races().size()),
+                         [](const testing::TestParamInfo<std::size_t> &info) {
+                           return test_name(info, races());
+                         });
+
+} // namespace
