@@ -41,6 +41,7 @@ const bool PLATFORM_EXACT_NAMES = false;
 namespace {
 
 const char ALL_NAMES[] = "*.*";
+const char LONG_PATH_PREFIX[] = "\\\\?\\";
 
 // Error codes of the open that the program gives another meaning: a
 // failed open reports "exists" when it creates, "not found" otherwise.
@@ -503,8 +504,8 @@ char *joined(const char *s, std::size_t n, const char *tail) {
 // Nested in a walk, a reparse point is refused: a walk never enters one.
 int hold_directory(const char *name, bool nested, platform_dir *d) {
   d->held = CreateFileA(
-      name, READ_CONTROL | FILE_READ_ATTRIBUTES,
-      FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+      name, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+      OPEN_EXISTING,
       FILE_FLAG_BACKUP_SEMANTICS | (nested ? FILE_FLAG_OPEN_REPARSE_POINT : 0),
       nullptr);
   if (d->held == INVALID_HANDLE_VALUE)
@@ -599,12 +600,18 @@ int platform_return(const char *path, const file_id &start, file_handle back) {
   if (current_id(&here) == 0 && here.device == start.device &&
       here.index == start.index)
     return 0;
+  // The handle's path comes as "\\?\C:\...", which the current
+  // directory does not take: the prefix is left out.
   char where[MAX_PATH];
   DWORD n = back == NO_HANDLE ? 0
                               : GetFinalPathNameByHandleA(to_win(back), where,
                                                           sizeof where, 0);
+  const char *path_of_back = where;
+  std::size_t prefix = sizeof LONG_PATH_PREFIX - 1;
+  if (n > prefix && std::strncmp(where, LONG_PATH_PREFIX, prefix) == 0)
+    path_of_back += prefix;
   if (n > 0 && n < sizeof where)
-    set_current(where);
+    set_current(path_of_back);
   return ERROR_FILE_NOT_FOUND;
 }
 
