@@ -81,13 +81,13 @@ struct Outcome {
 
 struct Scenario {
   std::string name;
-  std::string setup;     // shell, in the scratch folder, as ATTACKER
-  std::string neighbour; // shell, then, as NEIGHBOUR
-  int user;              // who runs the program: 0 or ATTACKER
+  std::string setup; // shell, in the scratch folder, as ATTACKER
   std::vector<std::string> args;
-  std::vector<Outcome> outcomes; // every result allowed, exactly
-  std::vector<std::string> race; // names the program is held on
-  std::string swap;              // shell, as ATTACKER, while it is held
+  std::vector<Outcome> outcomes;   // every result allowed, exactly
+  int user = 0;                    // who runs the program: 0 or ATTACKER
+  std::string neighbour{};         // shell, after setup, as NEIGHBOUR
+  std::vector<std::string> race{}; // names the program is held on
+  std::string swap{};              // shell, as ATTACKER, while it is held
   std::map<std::string, std::string> made{}; // files the run must leave
   std::vector<std::string> guarded{}; // other users' files, not to change
   std::vector<std::string> readers{}; // FIFOs held open, never read
@@ -495,139 +495,114 @@ Outcome walk_t(const std::string &lines, const std::string &err = "") {
   return only(walk("t", lines), err);
 }
 
+// The scenario s run by the user ATTACKER, or beside a NEIGHBOUR whose
+// files must stay as they are.
+Scenario by_attacker(Scenario s) {
+  s.user = ATTACKER;
+  return s;
+}
+Scenario beside(const std::string &neighbour, std::vector<std::string> guarded,
+                Scenario s) {
+  s.neighbour = neighbour;
+  s.guarded = std::move(guarded);
+  return by_attacker(s);
+}
+// The scenario s with a FIFO held open for reading, never read.
+Scenario reading(const std::string &fifo, Scenario s) {
+  s.readers = {fifo};
+  return s;
+}
+// The scenario s, with a file it must leave.
+Scenario leaving(const std::string &path, const std::string &bytes,
+                 Scenario s) {
+  s.made[path] = bytes;
+  return s;
+}
+// The scenario s raced: held on names while the attacker swaps.
+Scenario racing(std::vector<std::string> names, const std::string &swap,
+                Scenario s) {
+  s.race = std::move(names);
+  s.swap = swap;
+  return s;
+}
+
+const char SHARED_SECRET[] = "printf 'Victim Words\\n' >shared/secret.txt && "
+                             "chmod 600 shared/secret.txt";
+
 const std::vector<Scenario> &planted() {
   static const std::vector<Scenario> table = {
       {"a planted target link writes nowhere",
        "cd t && printf 'Hello ATTACKER\\n' >a.txt && "
        "ln -s ../outside/victim.conf a.lo",
-       "",
-       0,
        {"-lr", "t"},
-       {walk_t("", LINK_DENIED)},
-       {},
-       ""},
+       {walk_t("", LINK_DENIED)}},
       {"a dangling target link creates nothing",
        "cd t && printf 'Hello\\n' >d.txt && ln -s ../outside/newfile d.lo",
-       "",
-       0,
        {"-l", "t/d.txt"},
-       {only("", LINK_DENIED)},
-       {},
-       ""},
-      {"a target link to a FIFO that is read delivers nothing",
-       "cd t && printf 'Hello\\n' >f.txt && ln -s ../outside/fifo f.lo",
-       "",
-       0,
-       {"-lr", "t"},
-       {walk_t("", LINK_DENIED)},
-       {},
-       "",
-       {},
-       {},
-       {"outside/fifo"}},
+       {only("", LINK_DENIED)}},
+      reading("outside/fifo",
+              {"a target link to a FIFO that is read delivers nothing",
+               "cd t && printf 'Hello\\n' >f.txt && ln -s ../outside/fifo f.lo",
+               {"-lr", "t"},
+               {walk_t("", LINK_DENIED)}}),
       {"a planted source link reads nothing in a walk",
        "ln -s ../outside/secret t/s.txt",
-       "",
-       0,
        {"-lr", "t"},
-       {walk_t("", SOURCE_DENIED)},
-       {},
-       ""},
+       {walk_t("", SOURCE_DENIED)}},
       {"a planted source link reads nothing as an operand",
        "ln -s ../outside/secret t/s.txt",
-       "",
-       0,
        {"-l", "t/s.txt"},
-       {only("", SOURCE_DENIED)},
-       {},
-       ""},
+       {only("", SOURCE_DENIED)}},
       {"a planted directory link on an operand's path",
        "ln -s ../outside/etc t/e",
-       "",
-       0,
        {"-l", "t/e/z.txt"},
-       {only("", SOURCE_DENIED)},
-       {},
-       ""},
+       {only("", SOURCE_DENIED)}},
       {"a planted link as a directory operand",
        "ln -s ../outside/etc t/e",
-       "",
-       0,
        {"-ld", "t/e"},
-       {only(opening("t/e"), diag(OPEN_DIR, DENIED), 1)},
-       {},
-       ""},
+       {only(opening("t/e"), diag(OPEN_DIR, DENIED), 1)}},
       {"a planted hard link is not written through",
        "cd t && printf 'Hello\\n' >h.txt && ln ../outside/ww h.lo",
-       "",
-       0,
        {"-lr", "t"},
-       {walk_t("", LINK_DENIED)},
-       {},
-       ""},
-      {"a planted FIFO that is never read does not hang the run",
-       "cd t && head -c 1048576 /dev/zero | tr '\\0' a >big.txt && "
-       "mkfifo big.lo",
-       "",
-       0,
-       {"-lr", "t"},
-       {walk_t("", LINK_DENIED)},
-       {},
-       "",
-       {},
-       {},
-       {"t/big.lo"}},
-      {"a private source gives a private copy",
-       "cd t && printf 'Dear Diary\\n' >diary.txt && chmod 600 diary.txt",
-       "",
-       0,
-       {"-lr", "t"},
-       {walk_t(progress("diary.txt", "diary.lo"))},
-       {},
-       "",
-       {{"t/diary.lo", "dear diary\r\n"}}},
-      {"a shared folder: a target another user made is not written",
-       "printf 'Victim Words\\n' >shared/secret.txt && "
-       "chmod 600 shared/secret.txt",
-       ": >shared/secret.lo && chmod 666 shared/secret.lo",
-       ATTACKER,
-       {"-l", "shared/secret.txt"},
-       {only("", LINK_DENIED)},
-       {},
-       "",
-       {},
-       {"shared/secret.lo"}},
-      {"a shared folder: another user's link as target is not followed",
-       "printf 'Victim Words\\n' >shared/secret.txt && "
-       "chmod 600 shared/secret.txt",
-       ": >shared/mine && chmod 666 shared/mine && "
-       "ln -s mine shared/secret.lo",
-       ATTACKER,
-       {"-l", "shared/secret.txt"},
-       {only("", LINK_DENIED)},
-       {},
-       "",
-       {},
-       {"shared/mine", "shared/secret.lo"}},
-      {"a user's own links are followed in their own tree",
-       "cd t && printf 'Own Text\\n' >a.txt && ln -s a.txt b.txt && "
-       "mkdir keep && ln -s keep/a.dat b.lo",
-       "",
-       ATTACKER,
-       {"-l", "t/b.txt"},
-       {only(progress("t/b.txt", "t/b.lo"))},
-       {},
-       "",
-       {{"t/keep/a.dat", "own text\r\n"}}},
-      {"a user's own link to a directory is walked as an operand",
-       "cd t && mkdir d && printf 'Own Text\\n' >d/x.txt && ln -s d lk",
-       "",
-       ATTACKER,
-       {"-ld", "t/lk"},
-       {only(walk("t/lk", progress("x.txt", "x.lo")))},
-       {},
-       "",
-       {{"t/d/x.lo", "own text\r\n"}}},
+       {walk_t("", LINK_DENIED)}},
+      reading("t/big.lo",
+              {"a planted FIFO that is never read does not hang the run",
+               "cd t && head -c 1048576 /dev/zero | tr '\\0' a >big.txt && "
+               "mkfifo big.lo",
+               {"-lr", "t"},
+               {walk_t("", LINK_DENIED)}}),
+      leaving("t/diary.lo", "dear diary\r\n",
+              {"a private source gives a private copy",
+               "cd t && printf 'Dear Diary\\n' >diary.txt && "
+               "chmod 600 diary.txt",
+               {"-lr", "t"},
+               {walk_t(progress("diary.txt", "diary.lo"))}}),
+      beside(": >shared/secret.lo && chmod 666 shared/secret.lo",
+             {"shared/secret.lo"},
+             {"a shared folder: a target another user made is not written",
+              SHARED_SECRET,
+              {"-l", "shared/secret.txt"},
+              {only("", LINK_DENIED)}}),
+      beside(": >shared/mine && chmod 666 shared/mine && "
+             "ln -s mine shared/secret.lo",
+             {"shared/mine", "shared/secret.lo"},
+             {"a shared folder: another user's link as target is not followed",
+              SHARED_SECRET,
+              {"-l", "shared/secret.txt"},
+              {only("", LINK_DENIED)}}),
+      by_attacker(leaving(
+          "t/keep/a.dat", "own text\r\n",
+          {"a user's own links are followed in their own tree",
+           "cd t && printf 'Own Text\\n' >a.txt && ln -s a.txt b.txt && "
+           "mkdir keep && ln -s keep/a.dat b.lo",
+           {"-l", "t/b.txt"},
+           {only(progress("t/b.txt", "t/b.lo"))}})),
+      by_attacker(leaving(
+          "t/d/x.lo", "own text\r\n",
+          {"a user's own link to a directory is walked as an operand",
+           "cd t && mkdir d && printf 'Own Text\\n' >d/x.txt && ln -s d lk",
+           {"-ld", "t/lk"},
+           {only(walk("t/lk", progress("x.txt", "x.lo")))}})),
   };
   return table;
 }
@@ -647,64 +622,52 @@ std::vector<Outcome> parent_swapped() {
           only(walk("t", ""))};
 }
 
-const std::vector<Scenario> &races() {
-  static const std::vector<Scenario> table = {
-      {"a subdirectory swapped between its listing and the walk into it",
-       "mkdir t/sub && printf 'Tree Text\\n' >t/sub/x.txt",
-       "",
-       0,
-       {"-lr", "t"},
-       {walk_t(walk("sub", progress("x.txt", "x.lo"))),
-        only(opening("t") + opening("sub"), diag(OPEN_DIR, DENIED), 1),
-        walk_t("")},
-       {"sub", "t/sub", "/t/sub"},
-       SWAP_SUB},
-      {"the parent swapped while a subdirectory is walked",
-       "mkdir t/p && printf 'Late Text\\n' >t/p/z.txt && mkdir t/p/sub && "
-       "printf 'Deep Text\\n' >t/p/sub/y.txt",
-       "",
-       0,
-       {"-lr", "t"},
-       parent_swapped(),
-       {"p", "/t/p"},
-       "mv t/p t/p.old && ln -s ../outside/etc t/p"},
-      {"an operand's directory swapped between the source and the target",
-       "mkdir t/sub && printf 'Note Text\\n' >t/sub/notes.txt",
-       "",
-       0,
-       {"-l", "t/sub/notes.txt"},
-       {only(progress("t/sub/notes.txt", "t/sub/notes.lo")),
-        only("", SOURCE_DENIED)},
-       {"t/sub", "/t/sub", "notes.txt", "notes.lo"},
-       SWAP_SUB},
-      {"a source swapped for a link between its listing and its open",
-       "printf 'Own Text\\n' >t/a.txt",
-       "",
-       0,
-       {"-lr", "t"},
-       {walk_t(progress("a.txt", "a.lo")), walk_t("", SOURCE_DENIED)},
-       {"a.txt", "/t/a.txt"},
-       "mv t/a.txt t/a.old && ln -s ../outside/secret t/a.txt"},
-      {"a target swapped for a link between its two opens",
-       "printf 'Own Text\\n' >t/a.txt && printf 'Old\\r\\n' >t/a.lo",
-       "",
-       0,
-       {"-lr", "t"},
-       {walk_t(progress("a.txt", "a.lo")), walk_t("", LINK_DENIED)},
-       {"a.lo", "/t/a.lo"},
-       "ln -s ../outside/victim.conf t/a.new && mv -f t/a.new t/a.lo"},
+Scenario failed_copy() {
+  Scenario s = racing(
+      {"t/sub", "/t/sub", "a.lo", "a.txt"}, SWAP_SUB,
       {"the clean-up of a failed copy with its directory swapped",
        "mkdir t/sub && head -c 300000 /dev/zero | tr '\\0' Q >t/sub/a.txt",
-       "",
-       0,
        {"-l", "t/sub/a.txt"},
-       {only("", diag(WRITE, "File too large")), only("", SOURCE_DENIED)},
-       {"t/sub", "/t/sub", "a.lo", "a.txt"},
-       SWAP_SUB,
-       {},
-       {},
-       {},
-       4096},
+       {only("", diag(WRITE, "File too large")), only("", SOURCE_DENIED)}});
+  s.fsize = 4096;
+  return s;
+}
+
+const std::vector<Scenario> &races() {
+  static const std::vector<Scenario> table = {
+      racing({"sub", "t/sub", "/t/sub"}, SWAP_SUB,
+             {"a subdirectory swapped between its listing and the walk into it",
+              "mkdir t/sub && printf 'Tree Text\\n' >t/sub/x.txt",
+              {"-lr", "t"},
+              {walk_t(walk("sub", progress("x.txt", "x.lo"))),
+               only(opening("t") + opening("sub"), diag(OPEN_DIR, DENIED), 1),
+               walk_t("")}}),
+      racing({"p", "/t/p"}, "mv t/p t/p.old && ln -s ../outside/etc t/p",
+             {"the parent swapped while a subdirectory is walked",
+              "mkdir t/p && printf 'Late Text\\n' >t/p/z.txt && "
+              "mkdir t/p/sub && printf 'Deep Text\\n' >t/p/sub/y.txt",
+              {"-lr", "t"},
+              parent_swapped()}),
+      racing({"t/sub", "/t/sub", "notes.txt", "notes.lo"}, SWAP_SUB,
+             {"an operand's directory swapped between the source and the "
+              "target",
+              "mkdir t/sub && printf 'Note Text\\n' >t/sub/notes.txt",
+              {"-l", "t/sub/notes.txt"},
+              {only(progress("t/sub/notes.txt", "t/sub/notes.lo")),
+               only("", SOURCE_DENIED)}}),
+      racing({"a.txt", "/t/a.txt"},
+             "mv t/a.txt t/a.old && ln -s ../outside/secret t/a.txt",
+             {"a source swapped for a link between its listing and its open",
+              "printf 'Own Text\\n' >t/a.txt",
+              {"-lr", "t"},
+              {walk_t(progress("a.txt", "a.lo")), walk_t("", SOURCE_DENIED)}}),
+      racing({"a.lo", "/t/a.lo"},
+             "ln -s ../outside/victim.conf t/a.new && mv -f t/a.new t/a.lo",
+             {"a target swapped for a link between its two opens",
+              "printf 'Own Text\\n' >t/a.txt && printf 'Old\\r\\n' >t/a.lo",
+              {"-lr", "t"},
+              {walk_t(progress("a.txt", "a.lo")), walk_t("", LINK_DENIED)}}),
+      failed_copy(),
   };
   return table;
 }
