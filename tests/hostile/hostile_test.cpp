@@ -46,7 +46,7 @@ using common::slurp;
 constexpr int ATTACKER = 65534;  // owns the tree
 constexpr int NEIGHBOUR = 65533; // a second unprivileged user
 constexpr int TIMEOUT_SECONDS = 10;
-constexpr int HOLD_MICROSECONDS = 300000;
+constexpr int HOLD_MICROSECONDS = 200000;
 constexpr auto HELD_FOR = std::chrono::milliseconds(20);
 
 const std::string IN = "Can't open input file.",
