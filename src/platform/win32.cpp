@@ -3,13 +3,12 @@
 // GetLastError code.  The C runtime's text mode is never used: the
 // program applies its own text rules to raw handles.
 #include "platform/platform.h"
+#include "platform/win32_owners.h"
 
 #include <cstdlib>
 #include <cstring>
 #include <malloc.h>
 #include <windows.h>
-
-#include <aclapi.h>
 
 namespace morvidex {
 
@@ -21,17 +20,6 @@ struct platform_dir {
                 // neither renamed nor removed while it is walked
   file_id id;   // its identity
   char *name;   // its name as the walk was given it, to enter it by
-};
-
-struct platform_thread {
-  HANDLE handle;
-  void (*body)(void *);
-  void *arg;
-};
-
-struct platform_monitor {
-  CRITICAL_SECTION lock;
-  CONDITION_VARIABLE condition;
 };
 
 const error_codes PLATFORM_ERROR_CODES = CODES_WIN32;
@@ -87,131 +75,12 @@ int close_keeping(HANDLE h, int code) {
   return code;
 }
 
-// Owners are compared by a hash of their security identifiers, which
-// fits the one number a file's status keeps of its owner.
-unsigned long long key_of_sid(PSID sid) {
-  const auto *byte = static_cast<const unsigned char *>(sid);
-  unsigned long long key = 14695981039346656037ULL;
-  for (DWORD i = 0, n = GetLengthSid(sid); i < n; i++)
-    key = (key ^ byte[i]) * 1099511628211ULL;
-  return key;
-}
-
-// The key of the user the program runs as; 0 when it cannot be read.
-unsigned long long key_of_running_user() {
-  HANDLE token = nullptr;
-  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token))
-    return 0;
-  union {
-    TOKEN_USER user;
-    unsigned char room[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
-  } info;
-  DWORD size = 0;
-  unsigned long long key = 0;
-  if (GetTokenInformation(token, TokenUser, &info, sizeof info, &size))
-    key = key_of_sid(info.user.User.Sid);
-  CloseHandle(token);
-  return key;
-}
-
-const unsigned long long RUNNING_USER = key_of_running_user();
-
-// The owner of what h leads to (opened with READ_CONTROL): its key, and
-// whether it is trusted as the running user, the system or the
-// administrators are.  False when the system keeps no owner for it.
-bool read_owner(HANDLE h, unsigned long long *key, bool *trusted) {
-  PSID owner = nullptr;
-  PSECURITY_DESCRIPTOR descriptor = nullptr;
-  if (GetSecurityInfo(h, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner,
-                      nullptr, nullptr, nullptr, &descriptor) != ERROR_SUCCESS)
-    return false;
-  bool known = owner != nullptr && IsValidSid(owner);
-  if (known) {
-    *key = key_of_sid(owner);
-    *trusted = *key == RUNNING_USER ||
-               IsWellKnownSid(owner, WinLocalSystemSid) ||
-               IsWellKnownSid(owner, WinBuiltinAdministratorsSid);
-  }
-  LocalFree(descriptor);
-  return known;
-}
-
-constexpr DWORD SHARE_ALL =
-    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
-
-// Whether name, when it is a reparse point (a symbolic link, a junction),
-// may be followed: only when it belongs to a trusted owner.
-bool may_follow(const char *name) {
-  DWORD attributes = GetFileAttributesA(name);
-  if (attributes == INVALID_FILE_ATTRIBUTES ||
-      (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0)
-    return true;
-  HANDLE link = CreateFileA(
-      name, READ_CONTROL | FILE_READ_ATTRIBUTES, SHARE_ALL, nullptr,
-      OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS,
-      nullptr);
-  if (link == INVALID_HANDLE_VALUE)
-    return false;
-  unsigned long long key = 0;
-  bool trusted = false;
-  bool known = read_owner(link, &key, &trusted);
-  CloseHandle(link);
-  return known && trusted;
-}
-
-// The directory that holds name: what comes before its last separator, or
-// the current directory.
-HANDLE open_holder(const char *name) {
-  const char *last = name;
-  for (const char *p = name; *p != '\0'; p++)
-    if (*p == '\\' || *p == '/' || *p == ':')
-      last = p + 1;
-  std::size_t n = static_cast<std::size_t>(last - name);
-  auto *holder = static_cast<char *>(std::malloc(n + 2));
-  if (holder == nullptr)
-    return INVALID_HANDLE_VALUE;
-  std::memcpy(holder, name, n);
-  holder[n] = '.';
-  holder[n + 1] = '\0';
-  HANDLE dir = CreateFileA(holder, READ_CONTROL, SHARE_ALL, nullptr,
-                           OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-  std::free(holder);
-  return dir;
-}
-
-// Whether the existing target name, open as h with links names, may be
-// written: one with several names only when it and its directory belong
-// to the running user, and a disk file only when it belongs to the
-// running user or to source's owner.  A volume that keeps no owners
-// allows what its permissions allow.
-int judge_target(const char *name, HANDLE h, DWORD links,
-                 const file_status *source) {
-  unsigned long long key = 0;
-  bool trusted = false;
-  if (!read_owner(h, &key, &trusted))
-    return 0;
-  if (links > 1) {
-    HANDLE dir = open_holder(name);
-    unsigned long long dir_key = 0;
-    bool known =
-        dir != INVALID_HANDLE_VALUE && read_owner(dir, &dir_key, &trusted);
-    if (dir != INVALID_HANDLE_VALUE)
-      CloseHandle(dir);
-    if (key != RUNNING_USER || (known && dir_key != RUNNING_USER))
-      return ERROR_ACCESS_DENIED;
-  }
-  if (key != RUNNING_USER && (source == nullptr || key != source->owner))
-    return ERROR_ACCESS_DENIED;
-  return 0;
-}
-
-// A worker's stack: the conversion needs little.
-constexpr SIZE_T THREAD_STACK_SIZE = 256 * 1024;
-
-DWORD WINAPI run_thread(LPVOID thread) {
-  auto *t = static_cast<platform_thread *>(thread);
-  t->body(t->arg);
-  return 0;
+// Opens name for writing as platform_open_write does; with
+// FILE_FLAG_OPEN_REPARSE_POINT in flags, a link is opened itself.
+HANDLE open_for_writing(const char *name, bool new_only, DWORD flags) {
+  return CreateFileA(name, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                     nullptr, new_only ? CREATE_NEW : OPEN_ALWAYS,
+                     FILE_ATTRIBUTE_NORMAL | flags, nullptr);
 }
 
 // A position in a file, as ReadFile and WriteFile take it.
@@ -275,9 +144,9 @@ int platform_open_parent(const char *path, file_handle *dir,
 
 int platform_open_read(const char *name, file_handle *h, file_status *status,
                        file_handle /*dir*/) {
-  if (!may_follow(name))
-    return ERROR_ACCESS_DENIED;
   DWORD attributes = GetFileAttributesA(name);
+  if (!may_follow(name, attributes))
+    return ERROR_ACCESS_DENIED;
   if (attributes == INVALID_FILE_ATTRIBUTES)
     attributes = 0;
   HANDLE file =
@@ -305,19 +174,25 @@ int platform_open_read(const char *name, file_handle *h, file_status *status,
 int platform_open_write(const char *name, const file_status *source,
                         file_handle *h, file_status *opened,
                         file_handle /*dir*/, bool new_only) {
-  if (!may_follow(name))
-    return ERROR_ACCESS_DENIED;
   // OPEN_ALWAYS leaves an existing file as it is, so that it is judged by
   // the handle, never by its name beforehand: only a file that is not the
-  // source is emptied.
-  HANDLE file = CreateFileA(
-      name, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-      new_only ? CREATE_NEW : OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  // source is emptied.  A link is opened itself first, so that no link of
+  // another user's creates or opens anything; a trusted one is followed.
+  HANDLE file = open_for_writing(name, new_only, FILE_FLAG_OPEN_REPARSE_POINT);
+  bool existed = GetLastError() == ERROR_ALREADY_EXISTS;
+  link_kind link =
+      file != INVALID_HANDLE_VALUE && existed ? link_kind_of(file) : NOT_A_LINK;
+  if (link == UNTRUSTED_LINK)
+    return close_keeping(file, ERROR_ACCESS_DENIED);
+  if (link == TRUSTED_LINK) {
+    CloseHandle(file);
+    file = open_for_writing(name, new_only, 0);
+    existed = GetLastError() == ERROR_ALREADY_EXISTS;
+  }
   if (file == INVALID_HANDLE_VALUE) {
     int code = last_error();
     return code == CODE_OPEN_FAILED ? ERROR_FILE_EXISTS : code;
   }
-  bool existed = GetLastError() == ERROR_ALREADY_EXISTS;
   *opened = file_status{kind_of_handle(file), false, {0, 0}, 0, 0, 0};
   if (existed && opened->kind == KIND_REGULAR) {
     DWORD links = 1;
@@ -438,7 +313,8 @@ bool platform_is_sole_name(const char *name, file_handle h,
 
 int platform_empty(const char *name, file_handle h, file_handle /*dir*/,
                    const file_id *id) {
-  if (h == NO_HANDLE && (id == nullptr || !may_follow(name)))
+  if (h == NO_HANDLE &&
+      (id == nullptr || !may_follow(name, GetFileAttributesA(name))))
     return 0;
   HANDLE file =
       h != NO_HANDLE
@@ -517,7 +393,7 @@ int hold_directory(const char *name, bool nested, platform_dir *d) {
   DWORD attributes = GetFileAttributesA(name);
   bool reparse = attributes != INVALID_FILE_ATTRIBUTES &&
                  (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
-  if (nested ? reparse : !may_follow(name))
+  if (nested ? reparse : !may_follow(name, attributes))
     return ERROR_ACCESS_DENIED;
   return 0;
 }
@@ -686,17 +562,6 @@ int platform_program_path(char *buffer, std::size_t size) {
 
 bool platform_is_lead_byte(unsigned char c) { return IsDBCSLeadByte(c) != 0; }
 
-unsigned platform_processors() {
-  DWORD_PTR process = 0;
-  DWORD_PTR system = 0;
-  if (!GetProcessAffinityMask(GetCurrentProcess(), &process, &system))
-    return 1;
-  unsigned count = 0;
-  for (; process != 0; process &= process - 1)
-    count++;
-  return count > 0 ? count : 1;
-}
-
 bool platform_is_existing(int code) {
   return code == ERROR_FILE_EXISTS || code == ERROR_ALREADY_EXISTS;
 }
@@ -717,58 +582,6 @@ bool platform_is_shortage(int code) {
 
 // Handles are not counted against a limit of the process.
 unsigned long platform_descriptor_limit() { return ~0UL; }
-
-platform_thread *platform_thread_start(void (*body)(void *), void *arg) {
-  auto *thread =
-      static_cast<platform_thread *>(std::malloc(sizeof(platform_thread)));
-  if (thread == nullptr)
-    return nullptr;
-  thread->body = body;
-  thread->arg = arg;
-  thread->handle = CreateThread(nullptr, THREAD_STACK_SIZE, run_thread, thread,
-                                STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
-  if (thread->handle != nullptr)
-    return thread;
-  std::free(thread);
-  return nullptr;
-}
-
-void platform_thread_join(platform_thread *thread) {
-  WaitForSingleObject(thread->handle, INFINITE);
-  CloseHandle(thread->handle);
-  std::free(thread);
-}
-
-platform_monitor *platform_monitor_make() {
-  auto *monitor =
-      static_cast<platform_monitor *>(std::malloc(sizeof(platform_monitor)));
-  if (monitor == nullptr)
-    return nullptr;
-  InitializeCriticalSection(&monitor->lock);
-  InitializeConditionVariable(&monitor->condition);
-  return monitor;
-}
-
-void platform_monitor_free(platform_monitor *monitor) {
-  DeleteCriticalSection(&monitor->lock);
-  std::free(monitor);
-}
-
-void platform_monitor_enter(platform_monitor *monitor) {
-  EnterCriticalSection(&monitor->lock);
-}
-
-void platform_monitor_leave(platform_monitor *monitor) {
-  LeaveCriticalSection(&monitor->lock);
-}
-
-void platform_monitor_wait(platform_monitor *monitor) {
-  SleepConditionVariableCS(&monitor->condition, &monitor->lock, INFINITE);
-}
-
-void platform_monitor_wake_all(platform_monitor *monitor) {
-  WakeAllConditionVariable(&monitor->condition);
-}
 
 void *platform_buffer(std::size_t size) { return _aligned_malloc(size, 4096); }
 
