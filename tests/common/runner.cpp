@@ -51,6 +51,13 @@ std::vector<std::string> wrapper() {
   return words;
 }
 
+std::vector<std::string> as_user(int uid) {
+  if (uid == 0)
+    return {};
+  return {"setpriv", "--reuid=" + std::to_string(uid),
+          "--regid=" + std::to_string(uid), "--clear-groups", "--"};
+}
+
 std::vector<std::string> command(const std::vector<std::string> &launcher,
                                  const std::vector<std::string> &args,
                                  const limits &l, const std::string &program) {

@@ -26,6 +26,10 @@ struct limits {
   long long address_space = -1; // RLIMIT_AS in bytes, -1: none
 };
 
+// The words that run a command as uid (its group too, no other groups)
+// through setpriv, for a caller that is root; none for uid 0.
+std::vector<std::string> as_user(int uid);
+
 // $MORVIDEX_WRAPPER's words, then launcher (such as strace and its
 // options), then prlimit with the limits if there are any, then the
 // program (program() unless given) and its arguments.

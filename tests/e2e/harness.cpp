@@ -237,9 +237,7 @@ std::vector<std::string> command_for(const Case &c, const std::string &base) {
     return {};
   }
   chmod(copy.c_str(), 0755);
-  return common::command(
-      {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", "--"},
-      c.args, limits, copy);
+  return common::command(common::as_user(65534), c.args, limits, copy);
 }
 
 // Starts the command in root and waits for it, killing it after the case's
