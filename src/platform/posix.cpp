@@ -440,12 +440,20 @@ file_handle platform_listing_handle(const platform_dir *listing) {
   return listing->fd;
 }
 
+int platform_current_id(file_id *id) {
+  struct stat here;
+  if (stat(".", &here) == -1)
+    return errno;
+  *id = file_id{here.st_dev, here.st_ino};
+  return 0;
+}
+
 int platform_return(const char *path, const file_id &start, file_handle back) {
   if (chdir(path) == -1)
     return errno;
-  struct stat here;
-  if (stat(".", &here) == 0 && here.st_dev == start.device &&
-      here.st_ino == start.index)
+  file_id here{};
+  if (platform_current_id(&here) == 0 && here.device == start.device &&
+      here.index == start.index)
     return 0;
   // The path led elsewhere (a directory on it was renamed, or replaced by
   // a link): back to where the walk was, as if the return had failed.  A
@@ -454,14 +462,6 @@ int platform_return(const char *path, const file_id &start, file_handle back) {
   if (back != NO_HANDLE && fchdir(static_cast<int>(back)) == -1)
     return errno;
   return ENOENT;
-}
-
-int platform_current_id(file_id *id) {
-  struct stat here;
-  if (stat(".", &here) == -1)
-    return errno;
-  *id = file_id{here.st_dev, here.st_ino};
-  return 0;
 }
 
 const char *platform_readdir(platform_dir *listing, file_kind *hint,
