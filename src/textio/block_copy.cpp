@@ -3,27 +3,22 @@
 #include <algorithm>
 #include <cstdlib>
 
+#include "textio/pool.h"
+
 namespace morvidex {
 
 namespace {
 
-// A file of more blocks than one is converted by up to this many workers
-// side by side, one per processor the process may use.
-constexpr unsigned MAX_WORKERS = 64;
-
 // No block: the end of the data or a failure not yet found.
 constexpr unsigned long long NO_BLOCK = ~0ULL;
 
-// The processors the process may use, asked once, when a file first has
-// blocks enough to share; 0 until then.
-unsigned processor_count = 0;
-
-// What the workers on one file share; every field that changes is read
-// and written under the monitor.  Block b is the raw bytes from
-// b * FILE_BLOCK on; each is converted alone (CR, 0x1A and letters need no
-// context), and written where the blocks before it ended, in block order.
+// The blocks of one file, offered to the pool's workers; every field that
+// changes is read and written in the pool's monitor.  Block b is the raw
+// bytes from b * FILE_BLOCK on; each is converted alone (CR, 0x1A and
+// letters need no context), and written where the blocks before it ended,
+// in block order.
 struct block_run {
-  platform_monitor *monitor;
+  pool_task task; // first: the pool hands it back to serve_blocks
   file_handle in;
   file_handle out;
   letter_case to;
@@ -35,14 +30,15 @@ struct block_run {
   unsigned long long failed_at; // where the failed block's data go
   int code;                     // that failure's code
   bool read_failed;             // whether it was the read
+  unsigned helpers;             // workers converting its blocks now
 };
 
-// A worker and its buffers: a raw block and its converted form.
+// A thread at work on a run, with its buffers: a raw block and its
+// converted form.
 struct block_worker {
   block_run *run;
   unsigned char *raw;       // FILE_BLOCK bytes
   unsigned char *converted; // 2 * FILE_BLOCK bytes
-  platform_thread *thread;
 };
 
 int map_char(letter_case to, int c) {
@@ -147,31 +143,29 @@ void fail_block(block_run *run, unsigned long long b, unsigned long long at,
     run->code = code;
     run->read_failed = reading;
   }
-  platform_monitor_wake_all(run->monitor);
+  pool_wake_all();
 }
 
-// The work of one worker: takes the next block, converts it, waits until
-// every block before it is written and writes it.  A block after the end
-// of the data or after a failure is dropped unseen, its own failure
-// included, so what is written and what fails is what one thread reading
-// the blocks in order would write and meet.
-void convert_in_turn(void *worker) {
-  auto *w = static_cast<block_worker *>(worker);
+// The work of one thread, in the pool's monitor: takes the next block,
+// converts it, waits until every block before it is written and writes
+// it.  A block after the end of the data or after a failure is dropped
+// unseen, its own failure included, so what is written and what fails is
+// what one thread reading the blocks in order would write and meet.
+void convert_in_turn(block_worker *w) {
   block_run *run = w->run;
-  platform_monitor_enter(run->monitor);
   while (run->next < run->end && run->next < run->failed) {
     unsigned long long b = run->next++;
-    platform_monitor_leave(run->monitor);
+    pool_leave();
     std::size_t n = 0;
     bool ends = false;
     int code = convert_block(w, b, &n, &ends);
-    platform_monitor_enter(run->monitor);
+    pool_enter();
     if (code == 0 && ends && b + 1 < run->end) {
       run->end = b + 1;
-      platform_monitor_wake_all(run->monitor);
+      pool_wake_all();
     }
     while (run->turn < b && b < run->end && b < run->failed)
-      platform_monitor_wait(run->monitor);
+      pool_wait();
     if (b >= run->end || b >= run->failed)
       continue;
     if (code != 0) {
@@ -184,86 +178,65 @@ void convert_in_turn(void *worker) {
     unsigned long long at = run->written;
     run->written += n;
     run->turn = b + 1;
-    platform_monitor_wake_all(run->monitor);
-    platform_monitor_leave(run->monitor);
+    pool_wake_all();
+    pool_leave();
     code = n > 0 ? platform_write_at(run->out, w->converted, n, at) : 0;
-    platform_monitor_enter(run->monitor);
+    pool_enter();
     if (code != 0)
       fail_block(run, b, at, code, false);
   }
-  platform_monitor_leave(run->monitor);
 }
 
-// Starts up to count - 1 helpers beside the calling thread, each with its
-// own buffers; memory or a thread that cannot be had means fewer helpers,
-// never a failure.  Returns how many started.
-unsigned start_helpers(block_run *run, block_worker *helpers, unsigned count) {
-  unsigned started = 0;
-  for (unsigned i = 0; i + 1 < count; i++) {
-    block_worker *w = &helpers[started];
-    w->run = run;
-    w->raw = static_cast<unsigned char *>(platform_buffer(3 * FILE_BLOCK));
-    if (w->raw == nullptr)
-      break;
-    w->converted = w->raw + FILE_BLOCK;
-    w->thread = platform_thread_start(convert_in_turn, w);
-    if (w->thread == nullptr) {
-      platform_free_buffer(w->raw);
-      break;
-    }
-    started++;
-  }
-  return started;
-}
-
-void join_helpers(block_worker *helpers, unsigned count) {
-  for (unsigned i = 0; i < count; i++) {
-    platform_thread_join(helpers[i].thread);
-    platform_free_buffer(helpers[i].raw);
-  }
-}
-
-// How many workers a source of size bytes would keep busy.
-unsigned workers_for(unsigned long long size) {
-  unsigned long long blocks = (size + FILE_BLOCK - 1) / FILE_BLOCK;
-  if (blocks < 2)
-    return 1;
-  if (processor_count == 0)
-    processor_count = platform_processors();
-  unsigned count = std::min(processor_count, MAX_WORKERS);
-  return blocks < count ? static_cast<unsigned>(blocks) : count;
-}
-
-// The whole copy of a fresh source into an empty regular target by count
-// workers side by side, the calling thread among them.  A failure may come
-// from work running ahead (memory, space taken by another process), so
-// once the helpers have ended, the calling thread alone takes up the work
-// again from the failed block, and only a second failure is reported.
-// False when no helper could start: nothing has been read or written then.
-bool convert_side_by_side(text_stream *source, text_stream *target,
-                          letter_case to, unsigned count) {
-  block_run run{nullptr, source->handle, target->handle, to, 0,
-                0,       NO_BLOCK,       NO_BLOCK,       0,  0,
-                0,       false};
-  block_worker helpers[MAX_WORKERS];
-  run.monitor = platform_monitor_make();
-  if (run.monitor == nullptr)
+// A worker's share of a run offered to the pool: the blocks it can take,
+// in the buffers of the streams it keeps while it converts no file.
+bool serve_blocks(pool_task *task) {
+  auto *run = reinterpret_cast<block_run *>(task);
+  block_worker w{run, nullptr, nullptr};
+  if (run->next >= run->end || run->next >= run->failed ||
+      !lend_spare_buffers(&w.raw, &w.converted))
     return false;
-  unsigned started = start_helpers(&run, helpers, count);
-  if (started == 0) {
-    platform_monitor_free(run.monitor);
-    return false;
-  }
-  block_worker self{&run, source->buffer, target->staging, nullptr};
+  run->helpers++;
+  convert_in_turn(&w);
+  run->helpers--;
+  pool_wake_all();
+  return true;
+}
+
+// The whole copy of a fresh source into an empty regular target, its
+// blocks offered to the pool's workers beside the calling thread.  A
+// failure may come from work running ahead (memory, space taken by
+// another process), so once the helpers are done, the calling thread
+// alone takes up the work again from the failed block, and only a second
+// failure is reported.
+void convert_side_by_side(text_stream *source, text_stream *target,
+                          letter_case to) {
+  block_run run{{serve_blocks, nullptr},
+                source->handle,
+                target->handle,
+                to,
+                0,
+                0,
+                NO_BLOCK,
+                NO_BLOCK,
+                0,
+                0,
+                0,
+                false,
+                0};
+  block_worker self{&run, source->buffer, target->staging};
+  pool_enter();
+  pool_offer(&run.task, true);
   convert_in_turn(&self);
-  join_helpers(helpers, started);
+  pool_withdraw(&run.task);
+  while (run.helpers > 0)
+    pool_wait();
   if (run.failed != NO_BLOCK) {
     run.next = run.turn = run.failed;
     run.written = run.failed_at;
     run.failed = NO_BLOCK;
     convert_in_turn(&self);
   }
-  platform_monitor_free(run.monitor);
+  pool_leave();
   if (run.failed == NO_BLOCK) {
     source->eof = true;
   } else if (run.read_failed) {
@@ -273,7 +246,6 @@ bool convert_side_by_side(text_stream *source, text_stream *target,
     target->error = true;
     target->code = run.code;
   }
-  return true;
 }
 
 } // namespace
@@ -284,10 +256,10 @@ void copy_mapped(text_stream *source, text_stream *target, letter_case to,
   // be converted side by side.
   bool fresh = source->next == source->end && !source->eof && !source->error &&
                target->count == 0 && !target->error;
-  if (side_by_side && fresh && target->regular) {
-    unsigned count = workers_for(source->unread_size);
-    if (count > 1 && convert_side_by_side(source, target, to, count))
-      return;
+  if (side_by_side && fresh && target->regular &&
+      source->unread_size > FILE_BLOCK && pool_start() > 0) {
+    convert_side_by_side(source, target, to);
+    return;
   }
   while (!source->eof && !source->error) {
     if (!move_unread(source, target, to))

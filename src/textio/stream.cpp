@@ -97,6 +97,14 @@ void give_back_spare_streams(spare_streams *streams) {
   }
 }
 
+bool lend_spare_buffers(unsigned char **raw, unsigned char **converted) {
+  if (spare[0] == nullptr || spare[1] == nullptr)
+    return false;
+  *raw = spare[0]->buffer;
+  *converted = spare[1]->buffer + FILE_BLOCK;
+  return true;
+}
+
 void free_spare_streams(spare_streams *streams) {
   for (text_stream *&stream : streams->kept) {
     if (stream != nullptr) {

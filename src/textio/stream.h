@@ -79,6 +79,11 @@ bool make_spare_streams(spare_streams *streams);
 // Makes the pair the calling thread's own, and hands them back from it.
 void keep_spare_streams(spare_streams *streams);
 void give_back_spare_streams(spare_streams *streams);
+// The buffers of the calling thread's kept pair, lent for the blocks of
+// another thread's copy while the pair is not in use: a raw block of
+// FILE_BLOCK bytes and room for it converted, 2 * FILE_BLOCK bytes.  False
+// when the thread keeps no pair.
+bool lend_spare_buffers(unsigned char **raw, unsigned char **converted);
 // Frees what the pair holds.
 void free_spare_streams(spare_streams *streams);
 

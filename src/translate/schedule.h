@@ -1,45 +1,13 @@
 // Conversions and the walk's lines in program order, several conversions at
-// once where nothing can tell.  The conversion of a file (open, copy, close)
-// is kept apart from its report (the progress line or the diagnostic),
-// which is always printed by the thread that walks, in program order.
+// once where nothing can tell.  A conversion may run on any thread; its
+// report (the progress line or the diagnostic) is always printed by the
+// thread that walks, in program order.
 #ifndef MORVIDEX_TRANSLATE_SCHEDULE_H
 #define MORVIDEX_TRANSLATE_SCHEDULE_H
 
 #include "platform/platform.h"
 
 namespace morvidex {
-
-// What converting one file came to.
-enum conversion_result {
-  CONVERTED,
-  OPEN_INPUT_FAILED,
-  OPEN_OUTPUT_FAILED,
-  READ_FAILED,
-  WRITE_FAILED,
-  TARGET_EXISTS, // a new_only conversion found its target's name taken
-};
-
-struct conversion_outcome {
-  conversion_result result;
-  int code; // the platform's code of the failure
-};
-
-// Converts path into the file called name, both looked up in dir (the
-// current directory for NO_HANDLE), printing nothing.  With side_by_side a
-// large file may be converted on several threads.  With new_only the
-// target is only ever created: a name that leads to anything already
-// gives TARGET_EXISTS, with nothing read or written.  A copy that fails
-// leaves no target behind (a device target is left alone).
-conversion_outcome convert_file(const char *path, const char *name,
-                                int case_mode, bool side_by_side,
-                                file_handle dir, bool new_only = false);
-
-// Prints the progress line or the diagnostic of an outcome.
-void report_conversion(const char *path, const char *name,
-                       const conversion_outcome &outcome);
-
-// Converts path and reports it at once, on the calling thread.
-void translate_file_now(const char *path, int case_mode);
 
 // The directory a walk lists, as the conversions scheduled in it see it;
 // nullptr until the first is scheduled.
@@ -75,7 +43,8 @@ bool have_run_ahead();
 bool have_scheduled_in(const file_id &id);
 
 // Waits for every scheduled conversion and reports each, and the lines
-// between them, in order; then no thread but the caller's runs.
+// between them, in order; then the workers end, and no thread but the
+// caller's runs.
 void report_scheduled();
 
 // Reports everything and closes every directory held for conversions, so
