@@ -139,6 +139,11 @@ bool platform_is_missing(const char *name, file_handle dir = NO_HANDLE);
 // different entries (no case folding, no short forms of names).
 extern const bool PLATFORM_EXACT_NAMES;
 
+// Whether a name given with a directory's handle is looked up in that
+// directory; otherwise it is looked up in the current one, whatever the
+// handle.
+extern const bool PLATFORM_NAMES_IN_HANDLES;
+
 // Removes the file called name.
 int platform_remove(const char *name, file_handle dir = NO_HANDLE);
 

@@ -54,6 +54,7 @@ struct platform_dir {
 
 const error_codes PLATFORM_ERROR_CODES = CODES_ERRNO;
 const bool PLATFORM_EXACT_NAMES = true;
+const bool PLATFORM_NAMES_IN_HANDLES = true;
 
 namespace {
 

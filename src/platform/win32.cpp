@@ -25,6 +25,7 @@ struct platform_dir {
 const error_codes PLATFORM_ERROR_CODES = CODES_WIN32;
 // Names that differ only in case, and a name's short form, lead to one file.
 const bool PLATFORM_EXACT_NAMES = false;
+const bool PLATFORM_NAMES_IN_HANDLES = false;
 
 namespace {
 

@@ -222,9 +222,10 @@ bool may_run_ahead(const conversion_dir *dir, const char *path,
                    const char *name, bool known_plain) {
   // A bare name with a stem: the target is neither the source nor a name
   // the walk converts (".lo").  Where the file system folds case, only
-  // ASCII letters are known to fold alike.
+  // ASCII letters are known to fold alike, "\\" and ":" are separators
+  // too, and a name with a "~" may be the short form of another.
   bool fold = names_fold();
-  if (path[0] == '.' || std::strchr(path, '/') != nullptr ||
+  if (path[0] == '.' || std::strpbrk(path, fold ? "/\\:~" : "/") != nullptr ||
       same_name(path, name, fold) || (fold && has_wide_bytes(path)) ||
       dir->handle == NO_HANDLE ||
       shares_a_name(dir, path, name_key(path, fold), name,

@@ -324,6 +324,11 @@ void schedule_failure(const char *label, int code) {
                 true});
 }
 
+void schedule_directory_change() {
+  if (!PLATFORM_NAMES_IN_HANDLES)
+    report_scheduled();
+}
+
 bool have_scheduled() { return sched.items.count > 0; }
 
 bool have_run_ahead() { return pool_workers() > 0; }

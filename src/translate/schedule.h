@@ -35,6 +35,11 @@ void close_conversion_dir(conversion_dir *dir);
 void schedule_line(const char *format, const char *dir);
 void schedule_failure(const char *label, int code);
 
+// The walk is about to change the current directory: where names are
+// looked up in the current directory whatever handle is given, everything
+// scheduled is reported first.
+void schedule_directory_change();
+
 // Whether anything scheduled is not yet reported, whether conversions may
 // be running ahead of the oldest (workers run), and whether a conversion
 // not yet reported converts in the directory called id.

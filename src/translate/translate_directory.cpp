@@ -187,6 +187,7 @@ bool walk(const char *dir, level *parent, int recurse, int case_mode,
     exit(1);
   }
   file_id start = starting_point(parent);
+  schedule_directory_change();
   // An empty name lists the current directory but enters none.
   code = *dir == '\0' ? platform_chdir(dir) : platform_enter(at.listing);
   if (code != 0) {
@@ -196,6 +197,7 @@ bool walk(const char *dir, level *parent, int recurse, int case_mode,
   }
   read_entries(&at, recurse, case_mode, pattern);
   close_conversion_dir(at.conversions);
+  schedule_directory_change();
   int back = return_to(saved, start, &at);
   if (back != 0)
     schedule_failure(LABEL_CHDIR, back);
