@@ -1,19 +1,41 @@
 #!/usr/bin/env bash
-# Throughput benchmark for morvidex, on a private tmpfs.
+# Throughput benchmark for morvidex, on a private tmpfs and, for the flat
+# directories, also on the machine's own disk.
 #
 # Usage (as root): bench/run.sh PATH/TO/morvidex [RUNS]
 #
+# Environment:
+#   BENCH_ROWS        the groups to run, any of "big tree flat" (default: all)
+#   BENCH_DISK_DIR    where the flat groups' scratch directory on the disk is
+#                     made (default /var/tmp); a tmpfs there is refused
+#   FLAT_BIG_FILES    files of 2 MiB in the first flat directory (default 256)
+#   FLAT_SMALL_FILES  files of 2 KiB in the second one (default 20000)
+#   FLOOR_SRC         the yardstick's source (default
+#                     ../shared/yardsticks/floor.cpp from the project root)
+#
 # The script runs itself again inside a mount namespace of its own
 # (unshare -m) and mounts a tmpfs there on a fresh directory: the data, the
-# outputs and the timings never touch a disk file system, and the mount goes
-# away with the namespace. Each command runs once per round, RUNS rounds
-# after a warm-up round, the commands of a group in turn; before each run
-# the outputs are removed, so every run creates its files anew:
+# outputs and the timings of the big-file and tree groups never touch a disk
+# file system, and the mount goes away with the namespace. Each command runs
+# once per round, RUNS rounds after a warm-up round, the commands of a group
+# in turn; before each run the outputs are removed, so every run creates its
+# files anew:
 #   big file: morvidex -l on one 256 MiB CR LF file, on all processors and
 #             on one (taskset -c 0), against cat;
 #   tree:     morvidex -lr on 20,000 files of 1-4 KiB, likewise, against
-#             cp -rT.
-# Then, untimed, strace -c counts the system calls of one tree run.
+#             cp -rT;
+#   flat:     morvidex -l '*' run inside one directory of 256 files of
+#             2 MiB, and inside one of 20,000 files of 2 KiB, on all
+#             processors and on one; the figure is all / one. Each directory
+#             is timed on the tmpfs and on a scratch directory on the disk
+#             (mktemp -d under BENCH_DISK_DIR, removed on exit), with an
+#             untimed sync before every run, beside the yardstick
+#             "floor flat" (compiled here with g++ -O2 -pthread; skipped if
+#             its source is missing) on as many threads as processors and on
+#             one, pinned like the program.
+# After the tree group, untimed, strace -c counts the system calls of one
+# tree run. The big-file and tree data are removed before the flat data is
+# made, so the tmpfs holds one set at a time.
 set -euo pipefail
 export LC_ALL=C
 
@@ -27,12 +49,50 @@ TREE_FILES=20000
 BIG_TARGET=0.85             # morvidex / cat on all processors, at most
 TREE_TARGET=0.45            # morvidex / cp on all processors, at most
 SAMPLE=tree/d042/f08400     # one tree file whose output is checked
+DEFAULT_ROWS="big tree flat"
+FLAT_BIG_BYTES=2097152      # each file of flat-big
+FLAT_SMALL_BYTES=2048       # each file of flat-small
+DEFAULT_FLAT_BIG_FILES=256
+DEFAULT_FLAT_SMALL_FILES=20000
+DEFAULT_DISK_BASE=/var/tmp
+# Flat targets: all processors / one, at most.
+FLAT_TMPFS_BIG_TARGET=0.75
+FLAT_TMPFS_SMALL_TARGET=0.85
+FLAT_DISK_BIG_TARGET=0.70
+FLAT_DISK_SMALL_TARGET=1.00
+# Before every flat run: its outputs go, and the disk is written out, so
+# that no run pays for the writeback of the one before.
+FLAT_PREPARE="find . -maxdepth 1 -name '*.lo' -delete; sync"
 
 die() { printf 'run.sh: %s\n' "$*" >&2; exit 1; }
 
+# read_settings: the environment's choices, checked. Sets WANT_BIG,
+# WANT_TREE, WANT_FLAT (1 for a group that runs, else 0), FLAT_BIG_FILES
+# and FLAT_SMALL_FILES. Both sides of the namespace read them alike.
+read_settings() {
+    local word words
+    read -r -a words <<<"${BENCH_ROWS:-$DEFAULT_ROWS}"
+    WANT_BIG=0 WANT_TREE=0 WANT_FLAT=0
+    for word in "${words[@]}"; do
+        case $word in
+            big) WANT_BIG=1 ;;
+            tree) WANT_TREE=1 ;;
+            flat) WANT_FLAT=1 ;;
+            *) die "BENCH_ROWS: unknown group '$word' (the groups: $DEFAULT_ROWS)" ;;
+        esac
+    done
+    FLAT_BIG_FILES=${FLAT_BIG_FILES:-$DEFAULT_FLAT_BIG_FILES}
+    FLAT_SMALL_FILES=${FLAT_SMALL_FILES:-$DEFAULT_FLAT_SMALL_FILES}
+    [[ $FLAT_BIG_FILES =~ ^[1-9][0-9]*$ ]] \
+        || die "FLAT_BIG_FILES must be a positive integer, got '$FLAT_BIG_FILES'"
+    [[ $FLAT_SMALL_FILES =~ ^[1-9][0-9]*$ ]] \
+        || die "FLAT_SMALL_FILES must be a positive integer, got '$FLAT_SMALL_FILES'"
+}
+
 # ---------------------------------------------------------------------------
-# Outside the namespace: check the arguments and tools, make the mount point,
-# run the script again in a mount namespace of its own, remove the directory.
+# Outside the namespace: check the arguments and tools, make the mount point
+# (and, for the flat groups, the scratch directory on the disk), run the
+# script again in a mount namespace of its own, remove both directories.
 
 # package_of TOOL: the Debian package that provides TOOL.
 package_of() {
@@ -45,6 +105,7 @@ package_of() {
         awk) echo mawk ;;
         find) echo findutils ;;
         cmp) echo diffutils ;;
+        g++) echo g++ ;;
         *) echo coreutils ;;
     esac
 }
@@ -52,7 +113,7 @@ package_of() {
 check_tools() {
     local tool missing=0
     for tool in unshare mount umount taskset strace awk find cp cat tr cmp \
-                mktemp realpath uptime; do
+                mktemp realpath uptime sync stat df; do
         if ! command -v "$tool" >/dev/null; then
             printf "run.sh: missing tool '%s' (Debian: apt-get install %s)\n" \
                 "$tool" "$(package_of "$tool")" >&2
@@ -62,22 +123,39 @@ check_tools() {
     ((missing == 0)) || exit 1
 }
 
+# The directories that start_outside made; the disk one is removed with all
+# it holds, whatever way the run ended.
+remove_outside() {
+    rmdir -- "$BENCH_DIR"
+    if [[ -n $DISK_DIR ]]; then rm -rf -- "$DISK_DIR"; fi
+}
+
 start_outside() {
     [[ $# -ge 1 && $# -le 2 ]] || die "usage: bench/run.sh PATH/TO/morvidex [RUNS]"
-    local prog=$1 runs=${2:-$DEFAULT_RUNS} self rc=0
+    local prog=$1 runs=${2:-$DEFAULT_RUNS} self rc=0 fs
     [[ $runs =~ ^[1-9][0-9]*$ ]] || die "RUNS must be a positive integer, got '$runs'"
     [[ -f $prog && -x $prog ]] || die "'$prog' is not an executable file"
+    read_settings
     check_tools
     ((EUID == 0)) || die "run it as root: it mounts a tmpfs in a mount namespace of its own"
     prog=$(realpath -- "$prog")
     self=$(realpath -- "${BASH_SOURCE[0]}")
     BENCH_DIR=$(mktemp -d "${TMPDIR:-/tmp}/morvidex-bench.XXXXXX")
+    DISK_DIR=''
     # Nothing is ever written to this directory itself, only to the tmpfs
     # mounted on it inside the namespace, so it is empty again here.
-    trap 'rmdir -- "$BENCH_DIR"' EXIT
+    trap remove_outside EXIT
     trap 'exit 130' INT
     trap 'exit 143' TERM
-    MORVIDEX_BENCH_DIR=$BENCH_DIR MORVIDEX_BENCH_CALLER_NS=$(readlink /proc/self/ns/mnt) \
+    if ((WANT_FLAT)); then
+        DISK_DIR=$(mktemp -d "${BENCH_DISK_DIR:-$DEFAULT_DISK_BASE}/morvidex-bench-disk.XXXXXX")
+        fs=$(stat -f -c %T -- "$DISK_DIR")
+        case $fs in
+            tmpfs | ramfs) die "$DISK_DIR is on a $fs, not on a disk; set BENCH_DISK_DIR" ;;
+        esac
+    fi
+    MORVIDEX_BENCH_DIR=$BENCH_DIR MORVIDEX_BENCH_DISK_DIR=$DISK_DIR \
+        MORVIDEX_BENCH_CALLER_NS=$(readlink /proc/self/ns/mnt) \
         unshare --mount --propagation private -- "$BASH" "$self" "$prog" "$runs" || rc=$?
     exit "$rc"
 }
@@ -130,14 +208,50 @@ make_tree() {
         }' "$1"
 }
 
+# flat_name FILES INDEX: the name, without .txt, of file INDEX of a flat
+# directory of FILES files: f and INDEX in as many digits as FILES - 1 has.
+flat_name() {
+    local last=$(($1 - 1))
+    printf 'f%0*d' "${#last}" "$2"
+}
+
+# make_flat DIR FILES BYTES SEED: FILES files of exactly BYTES bytes each in
+# the one directory DIR, of whole CR LF lines from block.txt starting at a
+# random line; the last line of each file is cut from the lines that follow
+# to the length that fills the file.
+make_flat() {
+    local last=$(($2 - 1))
+    mkdir -- "$1"
+    awk -v dir="$1" -v files="$2" -v bytes="$3" -v state="$4" -v width="${#last}" '
+        function rnd() { state = (state * 16807) % 2147483647; return state / 2147483647 }
+        { sub(/\r$/, ""); line[NR] = $0 }
+        END {
+            fmt = "%s/f%0" width "d.txt"
+            for (f = 0; f < files; f++) {
+                name = sprintf(fmt, dir, f)
+                k = 1 + int(rnd() * NR)
+                # A line takes at most 122 bytes, so 3 to 124 are left.
+                for (left = bytes; left > 124; k = k % NR + 1) {
+                    printf "%s\r\n", line[k] > name
+                    left -= length(line[k]) + 2
+                }
+                for (s = ""; length(s) < left - 2; k = k % NR + 1) s = s line[k]
+                printf "%s\r\n", substr(s, 1, left - 2) > name
+                close(name)
+            }
+        }' block.txt
+}
+
+# make_data: big.txt and the tree, those of them whose group runs, from
+# block.txt.
 make_data() {
     local i
-    gen_block 12345 >block.txt
-    cp block.txt big.txt
-    for ((i = 0; i < BLOCK_DOUBLINGS; i++)); do cat big.txt big.txt >big2.txt; mv big2.txt big.txt; done
-    [[ $(stat -c %s big.txt) -eq $BIG_BYTES ]] || die "big.txt has $(stat -c %s big.txt) bytes"
-    make_tree block.txt
-    rm block.txt
+    if ((WANT_BIG)); then
+        cp block.txt big.txt
+        for ((i = 0; i < BLOCK_DOUBLINGS; i++)); do cat big.txt big.txt >big2.txt; mv big2.txt big.txt; done
+        [[ $(stat -c %s big.txt) -eq $BIG_BYTES ]] || die "big.txt has $(stat -c %s big.txt) bytes"
+    fi
+    if ((WANT_TREE)); then make_tree block.txt; fi
 }
 
 # ---------------------------------------------------------------------------
@@ -150,15 +264,45 @@ expected_of() { tr -d '\r' <"$1" | tr 'A-Z' 'a-z' | sed 's/$/\r/'; }
 count_outputs() { find tree -type f -name '*.lo' | wc -l; }
 
 check_outputs() {
-    "$PROG" -l big.txt >/dev/null
-    cmp -s big.lo <(expected_of big.txt) || die "big.lo differs from the expected output"
-    rm big.lo
-    "$PROG" -lr tree >/dev/null
-    [[ $(count_outputs) -eq $TREE_FILES ]] || die "morvidex -lr tree wrote $(count_outputs) .lo files"
-    cmp -s "$SAMPLE.lo" <(expected_of "$SAMPLE.txt") || die "$SAMPLE.lo differs from the expected output"
-    find tree -name '*.lo' -delete
-    printf 'output checked: big.lo, and %s .lo files in tree (%s.lo byte for byte)\n\n' \
-        "$TREE_FILES" "$SAMPLE"
+    local checked=()
+    if ((WANT_BIG)); then
+        "$PROG" -l big.txt >/dev/null
+        cmp -s big.lo <(expected_of big.txt) || die "big.lo differs from the expected output"
+        rm big.lo
+        checked+=(big.lo)
+    fi
+    if ((WANT_TREE)); then
+        "$PROG" -lr tree >/dev/null
+        [[ $(count_outputs) -eq $TREE_FILES ]] || die "morvidex -lr tree wrote $(count_outputs) .lo files"
+        cmp -s "$SAMPLE.lo" <(expected_of "$SAMPLE.txt") || die "$SAMPLE.lo differs from the expected output"
+        find tree -name '*.lo' -delete
+        checked+=("$(printf '%s .lo files in tree (%s.lo byte for byte)' "$TREE_FILES" "$SAMPLE")")
+    fi
+    if ((${#checked[@]} == 2)); then
+        printf 'output checked: %s, and %s\n\n' "${checked[0]}" "${checked[1]}"
+    else
+        printf 'output checked: %s\n\n' "${checked[0]}"
+    fi
+}
+
+count_flat() { find "$1" -maxdepth 1 -type f -name '*.lo' | wc -l; }
+
+# check_flat DIR FILES: one untimed morvidex -l '*' inside DIR must write
+# FILES .lo files, the middle one as expected_of says; the floor, when there
+# is one, must write the same bytes, or it would not be doing the same work.
+check_flat() {
+    local dir=$1 files=$2 sample
+    sample=$dir/$(flat_name "$files" $(($2 / 2)))
+    (cd -- "$dir" && "$PROG" -l '*' >/dev/null) || die "morvidex -l '*' failed in $dir"
+    [[ $(count_flat "$dir") -eq $files ]] || die "morvidex -l '*' wrote $(count_flat "$dir") .lo files in $dir"
+    cmp -s "$sample.lo" <(expected_of "$sample.txt") || die "$sample.lo differs from the expected output"
+    find "$dir" -maxdepth 1 -name '*.lo' -delete
+    if [[ -n $FLOOR ]]; then
+        (cd -- "$dir" && "$FLOOR" flat 1 . >/dev/null) || die "floor flat failed in $dir"
+        [[ $(count_flat "$dir") -eq $files ]] || die "floor flat wrote $(count_flat "$dir") .lo files in $dir"
+        cmp -s "$sample.lo" <(expected_of "$sample.txt") || die "the floor's $sample.lo differs from morvidex's"
+        find "$dir" -maxdepth 1 -name '*.lo' -delete
+    fi
 }
 
 # ---------------------------------------------------------------------------
@@ -174,8 +318,8 @@ wall() {
     awk -v a="$start" -v b="$EPOCHREALTIME" 'BEGIN { printf "%.6f\n", b - a }'
 }
 
-# rounds GROUP PREPARE NAME COMMAND...: the rounds of one group; every time
-# goes to times.txt as "GROUP NAME ROUND SECONDS".
+# rounds GROUP PREPARE NAME COMMAND...: the rounds of one group, in the
+# current directory; every time goes to $TIMES as "GROUP NAME ROUND SECONDS".
 rounds() {
     local group=$1 prepare=$2 round i t
     shift 2
@@ -183,7 +327,7 @@ rounds() {
         for ((i = 1; i < $#; i += 2)); do
             eval "$prepare"
             t=$(wall "${@:i+1:1}")
-            ((round == 0)) || printf '%s %s %s %s\n' "$group" "${@:i:1}" "$round" "$t" >>times.txt
+            ((round == 0)) || printf '%s %s %s %s\n' "$group" "${@:i:1}" "$round" "$t" >>"$TIMES"
         done
     done
     eval "$prepare"
@@ -192,15 +336,48 @@ rounds() {
 time_all() {
     local q
     q=$(printf '%q' "$PROG")
-    : >times.txt
-    rounds big 'rm -f big.lo out' \
-        all "$q -l big.txt >/dev/null" \
-        one "taskset -c 0 $q -l big.txt >/dev/null" \
-        cat 'cat big.txt > out'
-    rounds tree "find tree -name '*.lo' -delete; rm -rf copy" \
-        all "$q -lr tree >/dev/null" \
-        one "taskset -c 0 $q -lr tree >/dev/null" \
-        cp 'cp -rT tree copy'
+    if ((WANT_BIG)); then
+        rounds big 'rm -f big.lo out' \
+            all "$q -l big.txt >/dev/null" \
+            one "taskset -c 0 $q -l big.txt >/dev/null" \
+            cat 'cat big.txt > out'
+    fi
+    if ((WANT_TREE)); then
+        rounds tree "find tree -name '*.lo' -delete; rm -rf copy" \
+            all "$q -lr tree >/dev/null" \
+            one "taskset -c 0 $q -lr tree >/dev/null" \
+            cp 'cp -rT tree copy'
+    fi
+}
+
+# flat_dir PLACE SIZE: the flat directory of SIZE (big, small) on PLACE
+# (tmpfs, disk).
+flat_dir() {
+    if [[ $1 == tmpfs ]]; then printf '%s/flat-%s' "$BENCH_DIR" "$2"; else printf '%s/flat-%s' "$DISK_DIR" "$2"; fi
+}
+
+# The four flat groups, flat-PLACE-SIZE, each run inside its directory.
+time_flat() {
+    local q f place size
+    q=$(printf '%q' "$PROG")
+    for place in tmpfs disk; do
+        for size in big small; do
+            cd -- "$(flat_dir "$place" "$size")"
+            if [[ -n $FLOOR ]]; then
+                f=$(printf '%q' "$FLOOR")
+                rounds "flat-$place-$size" "$FLAT_PREPARE" \
+                    all "$q -l '*' >/dev/null" \
+                    one "taskset -c 0 $q -l '*' >/dev/null" \
+                    floor-all "$f flat $NPROC . >/dev/null" \
+                    floor-one "taskset -c 0 $f flat 1 . >/dev/null"
+            else
+                rounds "flat-$place-$size" "$FLAT_PREPARE" \
+                    all "$q -l '*' >/dev/null" \
+                    one "taskset -c 0 $q -l '*' >/dev/null"
+            fi
+            cd -- "$BENCH_DIR"
+        done
+    done
 }
 
 # ---------------------------------------------------------------------------
@@ -218,7 +395,7 @@ median() {
             for (i = 2; i <= k; i++)
                 for (j = i; j > 1 && v[j - 1] > v[j]; j--) { x = v[j]; v[j] = v[j - 1]; v[j - 1] = x }
             printf "%.4f\n", (k % 2) ? v[(k + 1) / 2] : (v[k / 2] + v[k / 2 + 1]) / 2
-        }' times.txt
+        }' "$TIMES"
 }
 
 # row LABEL GROUP NAME [BASE TARGET]
@@ -236,12 +413,76 @@ print_table() {
     printf '\nmedians of %s interleaved rounds (seconds); ratio: median of the\n' "$RUNS"
     printf 'per-round ratios morvidex / cat or cp\n'
     printf '%-44s %9s %10s %9s  %s\n' command median ratio target result
-    row 'cat big.txt > out' big cat
-    row 'morvidex -l big.txt (all processors)' big all cat "$BIG_TARGET"
-    row 'morvidex -l big.txt (taskset -c 0)' big one cat
-    row 'cp -rT tree copy' tree cp
-    row 'morvidex -lr tree (all processors)' tree all cp "$TREE_TARGET"
-    row 'morvidex -lr tree (taskset -c 0)' tree one cp
+    if ((WANT_BIG)); then
+        row 'cat big.txt > out' big cat
+        row 'morvidex -l big.txt (all processors)' big all cat "$BIG_TARGET"
+        row 'morvidex -l big.txt (taskset -c 0)' big one cat
+    fi
+    if ((WANT_TREE)); then
+        row 'cp -rT tree copy' tree cp
+        row 'morvidex -lr tree (all processors)' tree all cp "$TREE_TARGET"
+        row 'morvidex -lr tree (taskset -c 0)' tree one cp
+    fi
+}
+
+# flat_row LABEL GROUP NAME BASE TARGET FLOOR_NAME: like row, with the
+# median of the per-round ratios NAME / FLOOR_NAME last; an empty BASE,
+# TARGET or FLOOR_NAME leaves its column out.
+flat_row() {
+    local ratio=- target=- result='' floor=-
+    if [[ -n $4 ]]; then ratio=$(median "$2" "$3" "$4"); fi
+    if [[ -n $5 ]]; then
+        target="<= $5"
+        result=$(awk -v r="$ratio" -v l="$5" 'BEGIN { print (r + 0 <= l + 0) ? "met" : "not met" }')
+    fi
+    if [[ -n $6 ]]; then floor=$(median "$2" "$3" "$6"); fi
+    printf '%-44s %9s %10s %9s  %-7s  %s\n' "$1" "$(median "$2" "$3")" "$ratio" "$target" "$result" "$floor"
+}
+
+# size_words BYTES: 2 MiB, 2 KiB or so many bytes.
+size_words() {
+    if (($1 % 1048576 == 0)); then echo "$(($1 / 1048576)) MiB"
+    elif (($1 % 1024 == 0)); then echo "$(($1 / 1024)) KiB"
+    else echo "$1 bytes"; fi
+}
+
+print_flat_table() {
+    local place size files bytes target floor_all floor_one group
+    printf '\nflat: medians of %s interleaved rounds (seconds); all/one: median of the\n' "$RUNS"
+    printf 'per-round ratios on all processors / on one (taskset -c 0)'
+    if [[ -n $FLOOR ]]; then
+        printf ';\n/floor: median of the per-round ratios morvidex / floor flat on as many\n'
+        printf 'threads (all processors: %s threads; taskset -c 0: 1 thread)\n' "$NPROC"
+        floor_all=floor-all floor_one=floor-one
+    else
+        printf '\n'
+        floor_all='' floor_one=''
+    fi
+    printf '%-44s %9s %10s %9s  %-7s  %s\n' command median all/one target result /floor
+    for place in tmpfs disk; do
+        for size in big small; do
+            group=flat-$place-$size
+            if [[ $size == big ]]; then files=$FLAT_BIG_FILES bytes=$FLAT_BIG_BYTES
+            else files=$FLAT_SMALL_FILES bytes=$FLAT_SMALL_BYTES; fi
+            case $place-$size in
+                tmpfs-big) target=$FLAT_TMPFS_BIG_TARGET ;;
+                tmpfs-small) target=$FLAT_TMPFS_SMALL_TARGET ;;
+                disk-big) target=$FLAT_DISK_BIG_TARGET ;;
+                disk-small) target=$FLAT_DISK_SMALL_TARGET ;;
+            esac
+            if [[ $place == tmpfs ]]; then
+                printf 'tmpfs, %s files of %s:\n' "$files" "$(size_words "$bytes")"
+            else
+                printf 'own disk (%s), %s files of %s:\n' "$DISK_FS" "$files" "$(size_words "$bytes")"
+            fi
+            flat_row "  morvidex -l '*' (all processors)" "$group" all one "$target" "$floor_all"
+            flat_row "  morvidex -l '*' (taskset -c 0)" "$group" one '' '' "$floor_one"
+            if [[ -n $FLOOR ]]; then
+                flat_row "  floor flat $NPROC" "$group" floor-all floor-one '' ''
+                flat_row "  floor flat 1 (taskset -c 0)" "$group" floor-one '' '' ''
+            fi
+        done
+    done
 }
 
 # One untimed tree run under strace -c: calls per converted file by name.
@@ -261,13 +502,90 @@ print_syscalls() {
     find tree -name '*.lo' -delete
 }
 
+# build_floor: compiles the yardstick into the tmpfs and sets FLOOR to it,
+# or leaves FLOOR empty and says why.
+build_floor() {
+    FLOOR=''
+    if [[ ! -f $FLOOR_SRC ]]; then
+        printf 'floor rows skipped: %s not found\n' "$FLOOR_SRC"
+    elif ! command -v g++ >/dev/null; then
+        printf "floor rows skipped: no g++ to compile %s (Debian: apt-get install %s)\n" \
+            "$FLOOR_SRC" "$(package_of g++)"
+    elif ! g++ -O2 -pthread -o "$BENCH_DIR/floor" "$FLOOR_SRC"; then
+        printf 'floor rows skipped: %s does not compile\n' "$FLOOR_SRC"
+    else
+        FLOOR=$BENCH_DIR/floor
+        printf 'floor: %s, compiled with g++ -O2 -pthread\n' "$FLOOR_SRC"
+    fi
+}
+
 # ---------------------------------------------------------------------------
 # Inside the namespace: mount the tmpfs, generate, check, time, report.
 
+# The big-file and tree groups, as many of them as run.
+bench_big_tree() {
+    local data=()
+    make_data
+    if ((WANT_BIG)); then data+=("$(printf 'big.txt %s bytes' "$BIG_BYTES")"); fi
+    if ((WANT_TREE)); then
+        data+=("$(printf 'tree: %s files in %s directories, %s KiB' \
+            "$(find tree -type f | wc -l)" "$TREE_DIRS" "$(du -sk tree | cut -f1)")")
+    fi
+    if ((${#data[@]} == 2)); then
+        printf 'data: %s; %s\n' "${data[0]}" "${data[1]}"
+    else
+        printf 'data: %s\n' "${data[0]}"
+    fi
+    check_outputs
+    printf 'load before: %s\n' "$(uptime)"
+    time_all
+    printf 'load after:  %s\n' "$(uptime)"
+    print_table
+    if ((WANT_TREE)); then print_syscalls; fi
+}
+
+# The flat groups: the data on the tmpfs and a copy on the disk, the floor,
+# the checks, the rounds, the table.
+bench_flat() {
+    local size dir mounted
+    rm -rf -- big.txt tree strace.txt
+    make_flat flat-big "$FLAT_BIG_FILES" "$FLAT_BIG_BYTES" 11
+    make_flat flat-small "$FLAT_SMALL_FILES" "$FLAT_SMALL_BYTES" 13
+    cp -rT flat-big "$DISK_DIR/flat-big"
+    cp -rT flat-small "$DISK_DIR/flat-small"
+    sync
+    DISK_FS=$(stat -f -c %T -- "$DISK_DIR")
+    mounted=$(df --output=fstype,target -- "$DISK_DIR" | awk 'NR == 2 { print $1 " on " $2 }')
+    NPROC=$(nproc)
+    printf '\nflat directories: morvidex -l '"'*'"' run inside each; sync before every run\n'
+    printf 'own disk: %s (stat -f: %s; mounted: %s)\n' "$DISK_DIR" "$DISK_FS" "$mounted"
+    printf 'data: flat-big: %s files of %s; flat-small: %s files of %s; on the tmpfs and on the disk\n' \
+        "$FLAT_BIG_FILES" "$(size_words "$FLAT_BIG_BYTES")" \
+        "$FLAT_SMALL_FILES" "$(size_words "$FLAT_SMALL_BYTES")"
+    build_floor
+    for dir in "$BENCH_DIR" "$DISK_DIR"; do
+        for size in big small; do
+            if [[ $size == big ]]; then check_flat "$dir/flat-$size" "$FLAT_BIG_FILES"
+            else check_flat "$dir/flat-$size" "$FLAT_SMALL_FILES"; fi
+        done
+    done
+    printf 'output checked: every .lo of the four directories counted, the middle one byte for byte'
+    if [[ -n $FLOOR ]]; then printf ', and the floor'"'"'s alike'; fi
+    printf '\n\n'
+    printf 'load before: %s\n' "$(uptime)"
+    time_flat
+    printf 'load after:  %s\n' "$(uptime)"
+    print_flat_table
+}
+
 start_inside() {
-    local caller_ns=${MORVIDEX_BENCH_CALLER_NS-}
-    BENCH_DIR=$MORVIDEX_BENCH_DIR PROG=$1 RUNS=$2
-    unset MORVIDEX_BENCH_DIR MORVIDEX_BENCH_CALLER_NS
+    local caller_ns=${MORVIDEX_BENCH_CALLER_NS-} root
+    BENCH_DIR=$MORVIDEX_BENCH_DIR DISK_DIR=${MORVIDEX_BENCH_DISK_DIR-} PROG=$1 RUNS=$2
+    unset MORVIDEX_BENCH_DIR MORVIDEX_BENCH_DISK_DIR MORVIDEX_BENCH_CALLER_NS
+    read_settings
+    ((WANT_FLAT == 0)) || [[ -d $DISK_DIR ]] || die "no scratch directory on the disk for the flat groups"
+    root=$(dirname -- "$(dirname -- "$(realpath -- "${BASH_SOURCE[0]}")")")
+    FLOOR_SRC=${FLOOR_SRC:-$(realpath -m -- "$root/../shared/yardsticks/floor.cpp")}
     [[ -n $caller_ns && $(readlink /proc/self/ns/mnt) != "$caller_ns" ]] \
         || die "not in a mount namespace of its own; not mounting on $BENCH_DIR"
     mount -t tmpfs -o "size=$TMPFS_SIZE,mode=0700" morvidex-bench "$BENCH_DIR"
@@ -275,18 +593,14 @@ start_inside() {
     trap 'exit 130' INT
     trap 'exit 143' TERM
     cd -- "$BENCH_DIR"
+    TIMES=$BENCH_DIR/times.txt
+    : >"$TIMES"
     printf 'morvidex benchmark: %s\n' "$PROG"
     printf 'runs: %s (+1 warm-up)   cpus: %s   private tmpfs (%s) on %s\n' \
         "$RUNS" "$(nproc)" "$TMPFS_SIZE" "$BENCH_DIR"
-    make_data
-    printf 'data: big.txt %s bytes; tree: %s files in %s directories, %s KiB\n' \
-        "$BIG_BYTES" "$(find tree -type f | wc -l)" "$TREE_DIRS" "$(du -sk tree | cut -f1)"
-    check_outputs
-    printf 'load before: %s\n' "$(uptime)"
-    time_all
-    printf 'load after:  %s\n' "$(uptime)"
-    print_table
-    print_syscalls
+    gen_block 12345 >block.txt
+    if ((WANT_BIG || WANT_TREE)); then bench_big_tree; fi
+    if ((WANT_FLAT)); then bench_flat; fi
 }
 
 if [[ -n ${MORVIDEX_BENCH_DIR-} ]]; then
