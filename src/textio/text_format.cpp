@@ -81,133 +81,105 @@ char letter_shift(letter_case to) {
 constexpr char LETTER_LIMIT = static_cast<char>(0x80 + 26);
 constexpr char CASE_BIT = 0x20;
 
-// A step with its letters mapped.
-__attribute__((target("sse2"))) __m128i
-map_sse2(__m128i v, __m128i shift, __m128i limit, __m128i case_bit) {
-  __m128i letters = _mm_cmplt_epi8(_mm_add_epi8(v, shift), limit);
-  return _mm_xor_si128(v, _mm_and_si128(letters, case_bit));
+// The instructions of one vector unit, for the steps below: a step is
+// WIDTH lanes; eq and less give all ones in the lanes where they hold; mask
+// takes each lane's top bit, none tells whether a vector is all zeros.
+// Each is a static wrapper compiled for its unit and always inlined, so it
+// only builds into steps compiled for the same unit.
+#define MORVIDEX_SSE2 __attribute__((target("sse2"), always_inline)) static
+#define MORVIDEX_AVX2 __attribute__((target("avx2"), always_inline)) static
+
+struct sse2_ops {
+  using vec = __m128i;
+  static constexpr std::size_t WIDTH = 16;
+  MORVIDEX_SSE2 vec load(const unsigned char *p) {
+    return _mm_loadu_si128(reinterpret_cast<const vec *>(p));
+  }
+  MORVIDEX_SSE2 void store(unsigned char *p, vec v) {
+    _mm_storeu_si128(reinterpret_cast<vec *>(p), v);
+  }
+  MORVIDEX_SSE2 vec splat(char c) { return _mm_set1_epi8(c); }
+  MORVIDEX_SSE2 vec add(vec a, vec b) { return _mm_add_epi8(a, b); }
+  MORVIDEX_SSE2 vec eq(vec a, vec b) { return _mm_cmpeq_epi8(a, b); }
+  MORVIDEX_SSE2 vec less(vec a, vec b) { return _mm_cmplt_epi8(a, b); }
+  MORVIDEX_SSE2 vec bit_and(vec a, vec b) { return _mm_and_si128(a, b); }
+  MORVIDEX_SSE2 vec bit_or(vec a, vec b) { return _mm_or_si128(a, b); }
+  MORVIDEX_SSE2 vec bit_xor(vec a, vec b) { return _mm_xor_si128(a, b); }
+  MORVIDEX_SSE2 std::uint32_t mask(vec v) {
+    return static_cast<std::uint32_t>(_mm_movemask_epi8(v));
+  }
+  MORVIDEX_SSE2 bool none(vec v) { return _mm_movemask_epi8(v) == 0; }
+};
+
+struct avx2_ops {
+  using vec = __m256i;
+  static constexpr std::size_t WIDTH = 32;
+  MORVIDEX_AVX2 vec load(const unsigned char *p) {
+    return _mm256_loadu_si256(reinterpret_cast<const vec *>(p));
+  }
+  MORVIDEX_AVX2 void store(unsigned char *p, vec v) {
+    _mm256_storeu_si256(reinterpret_cast<vec *>(p), v);
+  }
+  MORVIDEX_AVX2 vec splat(char c) { return _mm256_set1_epi8(c); }
+  MORVIDEX_AVX2 vec add(vec a, vec b) { return _mm256_add_epi8(a, b); }
+  MORVIDEX_AVX2 vec eq(vec a, vec b) { return _mm256_cmpeq_epi8(a, b); }
+  MORVIDEX_AVX2 vec less(vec a, vec b) { return _mm256_cmpgt_epi8(b, a); }
+  MORVIDEX_AVX2 vec bit_and(vec a, vec b) { return _mm256_and_si256(a, b); }
+  MORVIDEX_AVX2 vec bit_or(vec a, vec b) { return _mm256_or_si256(a, b); }
+  MORVIDEX_AVX2 vec bit_xor(vec a, vec b) { return _mm256_xor_si256(a, b); }
+  MORVIDEX_AVX2 std::uint32_t mask(vec v) {
+    return static_cast<std::uint32_t>(_mm256_movemask_epi8(v));
+  }
+  MORVIDEX_AVX2 bool none(vec v) { return _mm256_testz_si256(v, v); }
+};
+
+// A step with its letters mapped, shift being letter_shift in every lane.
+template <class Ops>
+typename Ops::vec map_step(typename Ops::vec v, typename Ops::vec shift) {
+  auto letters = Ops::less(Ops::add(v, shift), Ops::splat(LETTER_LIMIT));
+  return Ops::bit_xor(v, Ops::bit_and(letters, Ops::splat(CASE_BIT)));
 }
 
-// One step by the byte rules, from its raw lanes and its mapped ones; the
-// first `skip` lanes are already written.  Writes up to 3 steps' bytes;
-// lanes is place_lanes' room of 2 steps.
-__attribute__((target("sse2"))) std::size_t
-place_sse2(unsigned char *dst, __m128i raw, __m128i mapped, unsigned skip,
-           unsigned char *lanes) {
-  auto crs = static_cast<std::uint32_t>(_mm_movemask_epi8(
-      _mm_cmpeq_epi8(raw, _mm_set1_epi8(static_cast<char>(CR)))));
-  auto lfs = static_cast<std::uint32_t>(_mm_movemask_epi8(
-      _mm_cmpeq_epi8(raw, _mm_set1_epi8(static_cast<char>(LF)))));
-  _mm_storeu_si128(reinterpret_cast<__m128i *>(lanes), mapped);
-  return place_lanes<16>(dst, lanes, crs, lfs, skip);
+// One step by the byte rules, from its raw lanes; the first `skip` lanes
+// are already written.  Writes up to 3 steps' bytes; lanes is place_lanes'
+// room of 2 steps.  Inlined into both loops below, like the wrappers.
+template <class Ops>
+__attribute__((always_inline)) inline std::size_t
+place_step(unsigned char *dst, typename Ops::vec raw, typename Ops::vec shift,
+           unsigned skip, unsigned char *lanes) {
+  auto crs = Ops::mask(Ops::eq(raw, Ops::splat(static_cast<char>(CR))));
+  auto lfs = Ops::mask(Ops::eq(raw, Ops::splat(static_cast<char>(LF))));
+  Ops::store(lanes, map_step<Ops>(raw, shift));
+  return place_lanes<Ops::WIDTH>(dst, lanes, crs, lfs, skip);
 }
 
-__attribute__((target("avx2"))) __m256i
-map_avx2(__m256i v, __m256i shift, __m256i limit, __m256i case_bit) {
-  __m256i letters = _mm256_cmpgt_epi8(limit, _mm256_add_epi8(v, shift));
-  return _mm256_xor_si256(v, _mm256_and_si256(letters, case_bit));
-}
-
-// One step by the byte rules, from its raw lanes and its mapped ones; the
-// first `skip` lanes are already written.  Writes up to 3 steps' bytes;
-// lanes is place_lanes' room of 2 steps.
-__attribute__((target("avx2"))) std::size_t
-place_avx2(unsigned char *dst, __m256i raw, __m256i mapped, unsigned skip,
-           unsigned char *lanes) {
-  auto crs = static_cast<std::uint32_t>(_mm256_movemask_epi8(
-      _mm256_cmpeq_epi8(raw, _mm256_set1_epi8(static_cast<char>(CR)))));
-  auto lfs = static_cast<std::uint32_t>(_mm256_movemask_epi8(
-      _mm256_cmpeq_epi8(raw, _mm256_set1_epi8(static_cast<char>(LF)))));
-  _mm256_storeu_si256(reinterpret_cast<__m256i *>(lanes), mapped);
-  return place_lanes<32>(dst, lanes, crs, lfs, skip);
-}
-
-// Whole groups of src[0..n), then whole 16-byte lane steps, for as long as
-// room remains for what place_lanes writes past its count and, for a
-// group, the byte after it that its pairing looks at; *done is the count
-// of source bytes taken, the result the count written.
-__attribute__((target("sse2"))) std::size_t
-convert_sse2(unsigned char *dst, const unsigned char *src, std::size_t n,
-             letter_case to, std::size_t *done) {
-  constexpr std::size_t STEP = 16;
-  const __m128i cr = _mm_set1_epi8(static_cast<char>(CR));
-  const __m128i lf = _mm_set1_epi8(static_cast<char>(LF));
-  const __m128i shift = _mm_set1_epi8(letter_shift(to));
-  const __m128i limit = _mm_set1_epi8(LETTER_LIMIT);
-  const __m128i case_bit = _mm_set1_epi8(CASE_BIT);
+// Whole groups of src[0..n), then whole lane steps, for as long as room
+// remains for what place_lanes writes past its count and, for a group, the
+// byte after it that its pairing looks at; *done is the count of source
+// bytes taken, the result the count written.
+template <class Ops>
+std::size_t convert_steps(unsigned char *dst, const unsigned char *src,
+                          std::size_t n, letter_case to, std::size_t *done) {
+  constexpr std::size_t STEP = Ops::WIDTH;
+  const auto cr = Ops::splat(static_cast<char>(CR));
+  const auto lf = Ops::splat(static_cast<char>(LF));
+  const auto shift = Ops::splat(letter_shift(to));
   unsigned char lanes[2 * STEP] = {};
   std::size_t in = 0, out = 0;
   unsigned carry = 0;
   for (; in + GROUP + STEP <= n; in += GROUP) {
     const unsigned char *group = src + in;
-    __m128i v[GROUP / STEP];
-    __m128i odd = _mm_setzero_si128();
+    typename Ops::vec v[GROUP / STEP];
+    auto odd = Ops::splat(0);
     for (std::size_t k = 0; k < GROUP / STEP; k++) {
-      v[k] =
-          _mm_loadu_si128(reinterpret_cast<const __m128i *>(group + k * STEP));
-      __m128i after = _mm_loadu_si128(
-          reinterpret_cast<const __m128i *>(group + k * STEP + 1));
-      odd = _mm_or_si128(odd, _mm_xor_si128(_mm_cmpeq_epi8(v[k], cr),
-                                            _mm_cmpeq_epi8(after, lf)));
-    }
-    if (_mm_movemask_epi8(odd) == 0 && opens_paired(group, carry)) {
-      for (std::size_t k = 0; k < GROUP / STEP; k++)
-        _mm_storeu_si128(reinterpret_cast<__m128i *>(dst + out + k * STEP),
-                         map_sse2(v[k], shift, limit, case_bit));
-      out += GROUP;
-      carry = group[GROUP - 1] == CR ? 1 : 0;
-      continue;
-    }
-    if (carry != 0)
-      dst[out++] = LF;
-    for (std::size_t k = 0; k < GROUP / STEP; k++)
-      out += place_sse2(dst + out, v[k], map_sse2(v[k], shift, limit, case_bit),
-                        k == 0 ? carry : 0, lanes);
-    carry = 0;
-  }
-  // The rest a step at a time while place_sse2 has room.
-  if (carry != 0)
-    dst[out++] = LF;
-  in += carry;
-  for (; in + 2 * STEP <= n; in += STEP) {
-    __m128i raw = _mm_loadu_si128(reinterpret_cast<const __m128i *>(src + in));
-    out += place_sse2(dst + out, raw, map_sse2(raw, shift, limit, case_bit), 0,
-                      lanes);
-  }
-  *done = in;
-  return out;
-}
-
-// The same in 32-byte lane steps.
-__attribute__((target("avx2"))) std::size_t
-convert_avx2(unsigned char *dst, const unsigned char *src, std::size_t n,
-             letter_case to, std::size_t *done) {
-  constexpr std::size_t STEP = 32;
-  const __m256i cr = _mm256_set1_epi8(static_cast<char>(CR));
-  const __m256i lf = _mm256_set1_epi8(static_cast<char>(LF));
-  const __m256i shift = _mm256_set1_epi8(letter_shift(to));
-  const __m256i limit = _mm256_set1_epi8(LETTER_LIMIT);
-  const __m256i case_bit = _mm256_set1_epi8(CASE_BIT);
-  unsigned char lanes[2 * STEP] = {};
-  std::size_t in = 0, out = 0;
-  unsigned carry = 0;
-  for (; in + GROUP + STEP <= n; in += GROUP) {
-    const unsigned char *group = src + in;
-    __m256i v[GROUP / STEP];
-    __m256i odd = _mm256_setzero_si256();
-    for (std::size_t k = 0; k < GROUP / STEP; k++) {
-      v[k] = _mm256_loadu_si256(
-          reinterpret_cast<const __m256i *>(group + k * STEP));
-      __m256i after = _mm256_loadu_si256(
-          reinterpret_cast<const __m256i *>(group + k * STEP + 1));
+      v[k] = Ops::load(group + k * STEP);
+      auto after = Ops::load(group + k * STEP + 1);
       odd =
-          _mm256_or_si256(odd, _mm256_xor_si256(_mm256_cmpeq_epi8(v[k], cr),
-                                                _mm256_cmpeq_epi8(after, lf)));
+          Ops::bit_or(odd, Ops::bit_xor(Ops::eq(v[k], cr), Ops::eq(after, lf)));
     }
-    if (_mm256_testz_si256(odd, odd) && opens_paired(group, carry)) {
+    if (Ops::none(odd) && opens_paired(group, carry)) {
       for (std::size_t k = 0; k < GROUP / STEP; k++)
-        _mm256_storeu_si256(reinterpret_cast<__m256i *>(dst + out + k * STEP),
-                            map_avx2(v[k], shift, limit, case_bit));
+        Ops::store(dst + out + k * STEP, map_step<Ops>(v[k], shift));
       out += GROUP;
       carry = group[GROUP - 1] == CR ? 1 : 0;
       continue;
@@ -215,23 +187,39 @@ convert_avx2(unsigned char *dst, const unsigned char *src, std::size_t n,
     if (carry != 0)
       dst[out++] = LF;
     for (std::size_t k = 0; k < GROUP / STEP; k++)
-      out += place_avx2(dst + out, v[k], map_avx2(v[k], shift, limit, case_bit),
-                        k == 0 ? carry : 0, lanes);
+      out += place_step<Ops>(dst + out, v[k], shift, k == 0 ? carry : 0, lanes);
     carry = 0;
   }
-  // The rest a step at a time while place_avx2 has room.
+  // The rest a step at a time while place_step has room.
   if (carry != 0)
     dst[out++] = LF;
   in += carry;
-  for (; in + 2 * STEP <= n; in += STEP) {
-    __m256i raw =
-        _mm256_loadu_si256(reinterpret_cast<const __m256i *>(src + in));
-    out += place_avx2(dst + out, raw, map_avx2(raw, shift, limit, case_bit), 0,
-                      lanes);
-  }
+  for (; in + 2 * STEP <= n; in += STEP)
+    out += place_step<Ops>(dst + out, Ops::load(src + in), shift, 0, lanes);
   *done = in;
   return out;
 }
+
+// A template cannot take its target from its parameters, so each unit's
+// instances are declared here, before their first use, with that unit's
+// target: its wrappers inline into them, and the SSE2 ones hold no AVX2
+// instruction.
+template __attribute__((target("sse2")))
+__m128i map_step<sse2_ops>(__m128i, __m128i);
+template __attribute__((target("sse2"))) std::size_t
+place_step<sse2_ops>(unsigned char *, __m128i, __m128i, unsigned,
+                     unsigned char *);
+template __attribute__((target("sse2"))) std::size_t
+convert_steps<sse2_ops>(unsigned char *, const unsigned char *, std::size_t,
+                        letter_case, std::size_t *);
+template __attribute__((target("avx2")))
+__m256i map_step<avx2_ops>(__m256i, __m256i);
+template __attribute__((target("avx2"))) std::size_t
+place_step<avx2_ops>(unsigned char *, __m256i, __m256i, unsigned,
+                     unsigned char *);
+template __attribute__((target("avx2"))) std::size_t
+convert_steps<avx2_ops>(unsigned char *, const unsigned char *, std::size_t,
+                        letter_case, std::size_t *);
 
 // The widest unit the processor reports, asked once.
 vector_unit detect_vector_unit() {
@@ -311,9 +299,9 @@ std::size_t convert_text(unsigned char *dst, const unsigned char *src,
   std::size_t out = 0;
 #if defined(MORVIDEX_X86_VECTORS)
   if (active_unit == UNIT_AVX2)
-    out = convert_avx2(dst, src, n, to, &done);
+    out = convert_steps<avx2_ops>(dst, src, n, to, &done);
   else if (active_unit == UNIT_SSE2)
-    out = convert_sse2(dst, src, n, to, &done);
+    out = convert_steps<sse2_ops>(dst, src, n, to, &done);
 #endif
   return out + convert_bytes(dst + out, src + done, n - done, to);
 }
