@@ -16,6 +16,7 @@
 #include "common/files.h"
 #include "common/runner.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -85,12 +86,14 @@ struct Result {
 };
 
 // Runs the program once in root with stdout and stderr apart (merged
-// false) or in one file, on processor 0 alone or on every one.
+// false) or in one file, on processor 0 alone or on every one, behind
+// launcher (strace, say) when one is given.
 int run_once(const Case &c, const std::string &base, const std::string &root,
-             bool merged, bool one_processor) {
+             bool merged, bool one_processor,
+             const std::vector<std::string> &launcher = {}) {
   std::string out = base + "/out", err = base + "/err";
   common::child child{
-      common::command({}, c.args), root, [&] {
+      common::command(launcher, c.args), root, [&] {
         int o = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         int e =
             merged ? o : open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
@@ -148,6 +151,53 @@ Result run(const Case &c, const std::string &base, bool one_processor) {
   if (c.limits.disk_kib >= 0)
     umount2((base + "/root").c_str(), MNT_DETACH);
   return r;
+}
+
+// Lays c's files down afresh and runs it under strace on processor 0 alone
+// or on every one; the threads the program started (clone calls with
+// CLONE_THREAD that succeeded), or -1, with a failure added, when the
+// traced run went wrong.
+int threads_started(const Case &c, const std::string &base,
+                    const std::string &expected_out, bool one_processor) {
+  std::string root = fresh_root(c, base), trace = base + "/trace";
+  EXPECT_EQ("", common::lay_down(root, c.files)) << "for the traced run";
+  int status = run_once(c, base, root, false, one_processor,
+                        {"strace", "-f", "-qq", "-o", trace, "-e",
+                         "trace=clone,clone3", "-e", "status=successful"});
+  if (c.limits.disk_kib >= 0)
+    umount2(root.c_str(), MNT_DETACH);
+  std::string err = common::slurp(base + "/err");
+  if (status == 126 || status == 127 || err.find("strace: ") == 0 ||
+      err.find("\nstrace: ") != std::string::npos) {
+    ADD_FAILURE() << "strace did not run the program (status " << status
+                  << "): " << err;
+    return -1;
+  }
+  // The same work as untraced, or the count tells nothing.
+  EXPECT_EQ(expected_out, common::slurp(base + "/out"))
+      << "standard output of the traced run";
+  std::istringstream lines(common::slurp(trace));
+  int threads = 0;
+  for (std::string line; std::getline(lines, line);)
+    threads += line.find("clone") != std::string::npos &&
+               line.find("CLONE_THREAD") != std::string::npos;
+  return threads;
+}
+
+// The processors that a CPU quota of this process's control group allows
+// (cgroup v2 cpu.max), or `count` when there is none.
+int quota_allows(int count) {
+  std::istringstream groups(common::slurp("/proc/self/cgroup"));
+  for (std::string line; std::getline(groups, line);) {
+    if (line.compare(0, 3, "0::") != 0)
+      continue;
+    std::istringstream max(
+        common::slurp("/sys/fs/cgroup" + line.substr(3) + "/cpu.max"));
+    long long quota = 0, period = 0;
+    if (max >> quota >> period && quota > 0 && period > 0)
+      return int(std::min<long long>(count, (quota + period - 1) / period));
+  }
+  return count;
 }
 
 // Runs c on one processor and then on all; returns what one gave.
@@ -399,6 +449,78 @@ TEST_F(Differential, DescriptorLimits) {
                                 "Too many open files") != std::string::npos;
   }
   EXPECT_GT(short_of_descriptors, 0) << "no limit was ever reached";
+}
+
+// Under descriptor limits of 256 and more, conversions run ahead on worker
+// threads, with the same bytes as on one processor; on one processor no
+// thread starts, nor below 256 while every file is shorter than two blocks
+// (the blocks of a larger one are converted side by side whatever the
+// limit).  The trees hold several directories of more files than start
+// the workers, and the large one files of several blocks too.  Each row is
+// compared byte for byte, then run once more under strace on processor 0
+// and on all to count the threads the program started.
+TEST_F(Differential, RunningAheadUnderDescriptorLimits) {
+  cpu_set_t set;
+  ASSERT_EQ(0, sched_getaffinity(0, sizeof set, &set));
+  if (quota_allows(CPU_COUNT(&set)) < 2)
+    GTEST_SKIP() << "the control group's CPU quota allows one processor";
+  std::mt19937 rng(256);
+  const Tree small = many("", 10, "Top Level\r\n") + many("a/", 12, "In A\n") +
+                     many("a/b/", 12, "In B\r\n") + many("c/", 16, "In C\n") +
+                     Tree{{"c/notes", file("No Stem\n")},
+                          {"a/.hidden.txt", file("Hidden\n")},
+                          {"a/b/s.txt", symlink("f3.txt")}};
+  const Tree large =
+      small + Tree{{"a/big.txt", file(text(rng, 5 * BLOCK + 3, true))},
+                   {"c/big.c", file(text(rng, 3 * BLOCK, false))},
+                   {"a/b/edge.txt", file(text(rng, 2 * BLOCK, true))}};
+  // Targets already there: one plain, one a hard link to a source.
+  const Tree taken = small + Tree{{"c/f3.lo", file("Old\n")},
+                                  {"a/f11.lo", hardlink("a/f2.txt")}};
+  struct Row {
+    Case c;
+    bool ahead; // threads start on all processors
+  };
+  const std::vector<Row> table = {
+      {{"small files, at most 255 descriptors", {"-lr", "."}, small, {255}},
+       false},
+      {{"small files, at most 256 descriptors", {"-lr", "."}, small, {256}},
+       true},
+      {{"small files, at most 1024 descriptors", {"-lr", "."}, small, {1024}},
+       true},
+      {{"directory operands, at most 300 descriptors",
+        {"-ud", "c", "a", "a/b"},
+        small,
+        {300}},
+       true},
+      {{"taken targets, at most 300 descriptors", {"-lr", "."}, taken, {300}},
+       true},
+      {{"large files, at most 300 descriptors", {"-ur", "."}, large, {300}},
+       true},
+      {{"large files, at most 1024 descriptors", {"-lr", "."}, large, {1024}},
+       true}};
+  // On a tmpfs where one can be had, since laying the trees down ten times
+  // each takes a disk a while.
+  long disk_kib =
+      geteuid() == 0 && unshare(CLONE_NEWNS) == 0 &&
+              mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0
+          ? 64 * 1024
+          : -1;
+  for (Row row : table) {
+    SCOPED_TRACE(row.c.name);
+    row.c.limits.disk_kib = disk_kib;
+    Result one = expect_same_on_all(row.c);
+    EXPECT_EQ(std::string::npos, one.err.find("Too many open files"));
+    common::scratch dir("differential");
+    ASSERT_FALSE(dir.base.empty()) << "no scratch directory";
+    EXPECT_EQ(0, threads_started(row.c, dir.base, one.out, true))
+        << "threads started on processor 0 alone";
+    int threads = threads_started(row.c, dir.base, one.out, false);
+    if (row.ahead)
+      EXPECT_GT(threads, 0) << "no thread started on all processors";
+    else
+      EXPECT_EQ(0, threads) << "threads started on all processors";
+  }
 }
 
 // A disk that fills midway: tmpfs mounts of a few sizes in a mount
