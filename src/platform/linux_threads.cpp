@@ -1,6 +1,7 @@
 // The Linux threads, the monitor they wait on and the count of processors
-// they may run on: futexes, the affinity mask and the CPU quota of the
-// process's control group.
+// they may run on (futexes, the affinity mask and the CPU quota of the
+// process's control group), and the resources that work running side by
+// side shares: buffers, descriptors, and which failures tell of a shortage.
 #include "platform/platform.h"
 
 #include <atomic>
@@ -14,6 +15,7 @@
 #include <new>
 #include <pthread.h>
 #include <sched.h>
+#include <sys/resource.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -227,5 +229,34 @@ void platform_monitor_wake_all(platform_monitor *monitor) {
   if (monitor->sleepers > 0)
     futex_wake(&monitor->wakes, INT_MAX);
 }
+
+bool platform_is_shortage(int code) {
+  switch (code) {
+  case CODE_NO_MEMORY:
+  case ENOMEM:
+  case EMFILE:
+  case ENFILE:
+  case ENOSPC:
+  case EDQUOT:
+  case EAGAIN:
+    return true;
+  default:
+    return false;
+  }
+}
+
+unsigned long platform_descriptor_limit() {
+  struct rlimit limit;
+  if (getrlimit(RLIMIT_NOFILE, &limit) != 0)
+    return 0;
+  return static_cast<unsigned long>(limit.rlim_cur);
+}
+
+void *platform_buffer(std::size_t size) {
+  constexpr std::size_t PAGE = 4096;
+  return std::aligned_alloc(PAGE, (size + PAGE - 1) & ~(PAGE - 1));
+}
+
+void platform_free_buffer(void *buffer) { std::free(buffer); }
 
 } // namespace morvidex

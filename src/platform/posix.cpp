@@ -1,6 +1,7 @@
 // The Linux platform layer: file, directory and process services over the
 // system calls, each failure given back as its errno value.  Names are
-// resolved in linux_paths.cpp, threads run in linux_threads.cpp.
+// resolved in linux_paths.cpp; threads, processors and shared resources
+// are in linux_threads.cpp.
 #include "platform/linux_paths.h"
 #include "platform/platform.h"
 
@@ -555,35 +556,6 @@ int platform_program_path(char *buffer, std::size_t size) {
 }
 
 bool platform_is_lead_byte(unsigned char /*c*/) { return false; }
-
-bool platform_is_shortage(int code) {
-  switch (code) {
-  case CODE_NO_MEMORY:
-  case ENOMEM:
-  case EMFILE:
-  case ENFILE:
-  case ENOSPC:
-  case EDQUOT:
-  case EAGAIN:
-    return true;
-  default:
-    return false;
-  }
-}
-
-unsigned long platform_descriptor_limit() {
-  struct rlimit limit;
-  if (getrlimit(RLIMIT_NOFILE, &limit) != 0)
-    return 0;
-  return static_cast<unsigned long>(limit.rlim_cur);
-}
-
-void *platform_buffer(std::size_t size) {
-  constexpr std::size_t PAGE = 4096;
-  return std::aligned_alloc(PAGE, (size + PAGE - 1) & ~(PAGE - 1));
-}
-
-void platform_free_buffer(void *buffer) { std::free(buffer); }
 
 void platform_exit(int status) { _exit(status); }
 

@@ -567,27 +567,6 @@ bool platform_is_existing(int code) {
   return code == ERROR_FILE_EXISTS || code == ERROR_ALREADY_EXISTS;
 }
 
-bool platform_is_shortage(int code) {
-  switch (code) {
-  case CODE_NO_MEMORY:
-  case ERROR_NOT_ENOUGH_MEMORY:
-  case ERROR_OUTOFMEMORY:
-  case ERROR_TOO_MANY_OPEN_FILES:
-  case ERROR_DISK_FULL:
-  case ERROR_HANDLE_DISK_FULL:
-    return true;
-  default:
-    return false;
-  }
-}
-
-// Handles are not counted against a limit of the process.
-unsigned long platform_descriptor_limit() { return ~0UL; }
-
-void *platform_buffer(std::size_t size) { return _aligned_malloc(size, 4096); }
-
-void platform_free_buffer(void *buffer) { _aligned_free(buffer); }
-
 void platform_exit(int status) { ExitProcess(static_cast<UINT>(status)); }
 
 } // namespace morvidex

@@ -1,5 +1,6 @@
 // The Win32 threads, the monitor they wait on and the count of processors
-// they may run on.
+// they may run on, and the resources that work running side by side
+// shares: buffers, handles, and which failures tell of a shortage.
 #include "platform/platform.h"
 
 #include <cstdlib>
@@ -93,5 +94,26 @@ void platform_monitor_wait(platform_monitor *monitor) {
 void platform_monitor_wake_all(platform_monitor *monitor) {
   WakeAllConditionVariable(&monitor->condition);
 }
+
+bool platform_is_shortage(int code) {
+  switch (code) {
+  case CODE_NO_MEMORY:
+  case ERROR_NOT_ENOUGH_MEMORY:
+  case ERROR_OUTOFMEMORY:
+  case ERROR_TOO_MANY_OPEN_FILES:
+  case ERROR_DISK_FULL:
+  case ERROR_HANDLE_DISK_FULL:
+    return true;
+  default:
+    return false;
+  }
+}
+
+// Handles are not counted against a limit of the process.
+unsigned long platform_descriptor_limit() { return ~0UL; }
+
+void *platform_buffer(std::size_t size) { return _aligned_malloc(size, 4096); }
+
+void platform_free_buffer(void *buffer) { _aligned_free(buffer); }
 
 } // namespace morvidex
