@@ -1,5 +1,6 @@
 // Resolving names one at a time from directory descriptors, following a
-// symbolic link only when it belongs to the running user or to root.  The
+// symbolic link only when it and the directory that holds it belong to the
+// running user or to root.  The
 // common case costs nothing extra: a bare name is opened with O_NOFOLLOW,
 // and a path is first handed whole to openat2 with RESOLVE_NO_SYMLINKS;
 // only a link on the way (the system refuses with ELOOP, or ENOTDIR for
@@ -48,20 +49,29 @@ int move_to_root(place *at) {
   return 0;
 }
 
+bool trusted(uid_t owner) { return owner == RUNNING_USER || owner == 0; }
+
 // Reads into target (PATH_MAX bytes) the target of the link called name in
-// at's directory, when it belongs to the running user or to root: EACCES
-// for any other link, NOT_A_LINK for a name that is none.  The link itself
-// is opened, so that its owner and its target are one link's, whatever
-// replaces the name meanwhile.
+// at's directory, when both the link and that directory belong to the
+// running user or to root: EACCES for any other link, NOT_A_LINK for a
+// name that is none.  The owner of a link alone says nothing of who put it
+// there: a hard link to it, or an archive root unpacked, puts a link of
+// root's in another user's directory.  The link itself is opened, so that
+// its owner and its target are one link's, whatever replaces the name
+// meanwhile; the directory's owner is read from its descriptor.
 int read_trusted_link(place *at, const char *name, char *target) {
   int fd = openat(at->dir, name, O_PATH | O_NOFOLLOW | O_CLOEXEC);
   if (fd == -1)
     return errno;
-  struct stat st;
+  struct stat st, holder;
   int code = fstat(fd, &st) == -1 ? errno : 0;
   if (code == 0 && !S_ISLNK(st.st_mode))
     code = NOT_A_LINK;
-  else if (code == 0 && st.st_uid != RUNNING_USER && st.st_uid != 0)
+  else if (code == 0 && !trusted(st.st_uid))
+    code = EACCES;
+  else if (code == 0 && fstatat(at->dir, "", &holder, AT_EMPTY_PATH) == -1)
+    code = errno;
+  else if (code == 0 && !trusted(holder.st_uid))
     code = EACCES;
   else if (code == 0 && ++at->links > MAX_LINKS)
     code = ELOOP;

@@ -84,8 +84,9 @@ struct Scenario {
   std::string setup; // shell, in the scratch folder, as ATTACKER
   std::vector<std::string> args;
   std::vector<Outcome> outcomes;   // every result allowed, exactly
-  int user = 0;                    // who runs the program: 0 or ATTACKER
-  std::string neighbour{};         // shell, after setup, as NEIGHBOUR
+  int user = 0;                    // who runs the program
+  std::string later{};             // shell, after setup, as later_user
+  int later_user = NEIGHBOUR;
   std::vector<std::string> race{}; // names the program is held on
   std::string swap{};              // shell, as ATTACKER, while it is held
   std::map<std::string, std::string> made{}; // files the run must leave
@@ -184,7 +185,7 @@ bool lay_down(const std::string &base, const Scenario &s) {
   if (chown((base + "/t").c_str(), ATTACKER, ATTACKER) != 0 ||
       !shell(base, 0, OUTSIDE) || !shell(base, ATTACKER, s.setup))
     return false;
-  return s.neighbour.empty() || shell(base, NEIGHBOUR, s.neighbour);
+  return s.later.empty() || shell(base, s.later_user, s.later);
 }
 
 // Everything about a name that a run must not change, without following
@@ -514,9 +515,19 @@ Scenario by_attacker(Scenario s) {
 }
 Scenario beside(const std::string &neighbour, std::vector<std::string> guarded,
                 Scenario s) {
-  s.neighbour = neighbour;
+  s.later = neighbour;
   s.guarded = std::move(guarded);
   return by_attacker(s);
+}
+// The scenario s with a link of root's at outside/link, leading to the
+// absolute path of outside/target, hard-linked by root in as name: what an
+// unpacked archive, or any user where fs.protected_hardlinks is 0, can do.
+Scenario root_link(const std::string &target, const std::string &name,
+                   Scenario s) {
+  s.later = "ln -s \"$PWD/outside/" + target + "\" outside/link && ln -P "
+            "outside/link " + name;
+  s.later_user = 0;
+  return s;
 }
 // The scenario s with a FIFO held open for reading, never read.
 Scenario reading(const std::string &fifo, Scenario s) {
@@ -614,6 +625,48 @@ const std::vector<Scenario> &planted() {
            "cd t && mkdir d && printf 'Own Text\\n' >d/x.txt && ln -s d lk",
            {"-ld", "t/lk"},
            {only(walk("t/lk", progress("x.txt", "x.lo")))}})),
+      by_attacker(leaving(
+          "shared/l.lo", "own text\r\n",
+          {"a user's own link in a shared folder of root's is followed",
+           "printf 'Own Text\\n' >shared/l.dat && ln -s l.dat shared/l.txt",
+           {"-l", "shared/l.txt"},
+           {only(progress("shared/l.txt", "shared/l.lo"))}})),
+      root_link("victim.conf", "t/a.lo",
+                {"root's link hard-linked in as a target writes nowhere",
+                 "printf 'Hello ATTACKER\\n' >t/a.txt",
+                 {"-lr", "t"},
+                 {walk_t("", LINK_DENIED)}}),
+      root_link("secret", "t/s.txt",
+                {"root's link hard-linked in as a source in a walk",
+                 ":",
+                 {"-lr", "t"},
+                 {walk_t("", SOURCE_DENIED)}}),
+      root_link("secret", "t/s.txt",
+                {"root's link hard-linked in as a source operand",
+                 ":",
+                 {"-l", "t/s.txt"},
+                 {only("", SOURCE_DENIED)}}),
+      root_link("etc", "t/d",
+                {"root's link hard-linked in as a directory operand",
+                 ":",
+                 {"-lr", "t/d"},
+                 {only(opening("t/d"), diag(OPEN_DIR, DENIED), 1)}}),
+      [] {
+        // The victim's own link to the victim's own file, hard-linked into
+        // the attacker's directory as the target the victim's run writes.
+        Scenario s = root_link(
+            "../shared/victim", "t/a.lo",
+            {"the running user's own link in another user's directory",
+             "printf 'Hello ATTACKER\\n' >t/a.txt",
+             {"-l", "t/a.txt"},
+             {only("", LINK_DENIED)}});
+        s.later = "printf 'Victim Text\\n' >shared/victim && chown " +
+                  std::to_string(NEIGHBOUR) + " shared/victim && " + s.later +
+                  " && chown -h " + std::to_string(NEIGHBOUR) + " outside/link";
+        s.user = NEIGHBOUR;
+        s.guarded = {"shared/victim"};
+        return s;
+      }(),
   };
   return table;
 }

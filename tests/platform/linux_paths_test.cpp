@@ -1,6 +1,6 @@
 // The resolver gives what the system's own resolution gives wherever every
-// link on the way is trusted, and refuses a link of another user's
-// wherever it stands on the path.
+// link on the way is trusted, and refuses a link of another user's, or one
+// in a directory of another user's, wherever it stands on the path.
 #include "platform/linux_paths.h"
 
 #include <fcntl.h>
@@ -55,6 +55,7 @@ protected:
     ASSERT_FALSE(d.empty());
     ASSERT_EQ(0, mkdir((d + "/real").c_str(), 0755));
     ASSERT_EQ(0, mkdir((d + "/real/sub").c_str(), 0755));
+    ASSERT_EQ(0, mkdir((d + "/foreign").c_str(), 0755));
     int fd = open((d + "/real/file.txt").c_str(), O_WRONLY | O_CREAT, 0644);
     ASSERT_LE(0, fd);
     close(fd);
@@ -64,6 +65,7 @@ protected:
         {"loop2", "loop1"},          {"loop1", "loop2"},
         {"nowhere", "dangling"},     {"real", "u_link"},
         {"u_link", "t_to_u"},        {"../file.txt", "real/sub/l_up"},
+        {"../real", "foreign/r_link"},
     };
     for (auto &l : links)
       ASSERT_EQ(0, symlink(l[0], (d + "/" + l[1]).c_str())) << l[1];
@@ -71,6 +73,9 @@ protected:
     // A link the running user did not make; root is trusted as the
     // running user is, so the test needs a third owner.
     ASSERT_EQ(0, lchown((d + "/u_link").c_str(), OTHER_USER, OTHER_USER));
+    // And a link of the running user's in a directory of another user's,
+    // who may have hard-linked it there.
+    ASSERT_EQ(0, chown((d + "/foreign").c_str(), OTHER_USER, OTHER_USER));
     dir = open(d.c_str(), O_PATH | O_DIRECTORY);
     ASSERT_LE(0, dir);
   }
@@ -121,6 +126,8 @@ TEST_F(Resolve, AsTheSystemDoesThroughTrustedLinks) {
       {"u_link/", O_RDONLY, false},
       {"t_to_u/file.txt", O_RDONLY, false},
       {"l_rel/../u_link/sub", O_RDONLY, false},
+      {"foreign/r_link/file.txt", O_RDONLY, false},
+      {"foreign/r_link", O_RDONLY | O_DIRECTORY, false},
   };
   for (auto &c : cases) {
     SCOPED_TRACE(c.path);
