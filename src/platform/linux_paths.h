@@ -1,10 +1,10 @@
 // Names resolved without being led astray, for the Linux platform layer
 // alone: a path is followed one name at a time from a directory's
 // descriptor, and a symbolic link is followed only when both the link and
-// the directory that holds it belong to the running user or to root.  So a link that another user made, or a
-// directory renamed meanwhile, never takes a run outside the tree it was
-// asked to convert, and no name is looked up again through a path that
-// could be redirected between a check and its use.
+// the directory that holds it belong to the running user or to root.  So a link
+// that another user made, or a directory renamed meanwhile, never takes a run
+// outside the tree it was asked to convert, and no name is looked up again
+// through a path that could be redirected between a check and its use.
 #ifndef MORVIDEX_PLATFORM_LINUX_PATHS_H
 #define MORVIDEX_PLATFORM_LINUX_PATHS_H
 

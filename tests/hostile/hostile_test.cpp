@@ -83,9 +83,9 @@ struct Scenario {
   std::string name;
   std::string setup; // shell, in the scratch folder, as ATTACKER
   std::vector<std::string> args;
-  std::vector<Outcome> outcomes;   // every result allowed, exactly
-  int user = 0;                    // who runs the program
-  std::string later{};             // shell, after setup, as later_user
+  std::vector<Outcome> outcomes; // every result allowed, exactly
+  int user = 0;                  // who runs the program
+  std::string later{};           // shell, after setup, as later_user
   int later_user = NEIGHBOUR;
   std::vector<std::string> race{}; // names the program is held on
   std::string swap{};              // shell, as ATTACKER, while it is held
@@ -524,8 +524,10 @@ Scenario beside(const std::string &neighbour, std::vector<std::string> guarded,
 // unpacked archive, or any user where fs.protected_hardlinks is 0, can do.
 Scenario root_link(const std::string &target, const std::string &name,
                    Scenario s) {
-  s.later = "ln -s \"$PWD/outside/" + target + "\" outside/link && ln -P "
-            "outside/link " + name;
+  s.later = "ln -s \"$PWD/outside/" + target +
+            "\" outside/link && ln -P "
+            "outside/link " +
+            name;
   s.later_user = 0;
   return s;
 }

@@ -60,11 +60,16 @@ protected:
     ASSERT_LE(0, fd);
     close(fd);
     const char *const links[][2] = {
-        {"real", "l_rel"},           {"l_rel", "l_chain"},
-        {"real/file.txt", "l_file"}, {"real/sub", "l_sub"},
-        {"loop2", "loop1"},          {"loop1", "loop2"},
-        {"nowhere", "dangling"},     {"real", "u_link"},
-        {"u_link", "t_to_u"},        {"../file.txt", "real/sub/l_up"},
+        {"real", "l_rel"},
+        {"l_rel", "l_chain"},
+        {"real/file.txt", "l_file"},
+        {"real/sub", "l_sub"},
+        {"loop2", "loop1"},
+        {"loop1", "loop2"},
+        {"nowhere", "dangling"},
+        {"real", "u_link"},
+        {"u_link", "t_to_u"},
+        {"../file.txt", "real/sub/l_up"},
         {"../real", "foreign/r_link"},
     };
     for (auto &l : links)
