@@ -1,46 +1,34 @@
-// The Linux threads, the monitor they wait on and the count of processors
-// they may run on (futexes, the affinity mask and the CPU quota of the
-// process's control group), and the resources that work running side by
-// side shares: buffers, descriptors, and which failures tell of a shortage.
+// The Linux threads, their locks and conditions (the C library's own), the
+// count of processors they may run on (the affinity mask and the CPU quota
+// of the process's control group), and the resources that work running
+// side by side shares: buffers, descriptors, and which failures tell of a
+// shortage.
 #include "platform/platform.h"
 
-#include <atomic>
 #include <cerrno>
-#include <climits>
 #include <cstdlib>
 #include <cstring>
-#include <ctime>
 #include <fcntl.h>
-#include <linux/futex.h>
-#include <new>
 #include <pthread.h>
 #include <sched.h>
 #include <sys/resource.h>
-#include <sys/syscall.h>
 #include <unistd.h>
 
 namespace morvidex {
 
-// A thread says when its work is done through a futex of its own, and the
-// monitor is a lock and a wake count on futexes: the C library's own waits
-// end the process when the system call fails in a way they do not expect,
-// while here every failed wait counts as an early wake-up, after which the
-// waiter looks again.  A thread runs on a stack the program allocates and
-// frees once the thread is gone, so that no address space stays taken by
-// the library's cache of stacks after the work is done.
+// A thread runs on a stack the program allocates and frees once the thread
+// is joined, so that no address space stays taken by the library's cache
+// of stacks after the work is done.
 struct platform_thread {
-  std::atomic<int> done;
   pthread_t id;
   void *stack;
   void (*body)(void *);
   void *arg;
 };
 
-struct platform_monitor {
-  std::atomic<int> lock; // 0 free, 1 held, 2 held with waiters
-  std::atomic<int> wakes;
-  int sleepers; // threads in platform_monitor_wait; under the lock
-};
+static_assert(sizeof(pthread_mutex_t) <= PLATFORM_SYNC_SIZE &&
+                  sizeof(pthread_cond_t) <= PLATFORM_SYNC_SIZE,
+              "the system's lock and condition fit their storage");
 
 namespace {
 
@@ -55,9 +43,6 @@ constexpr std::size_t GROUP_TEXT_SIZE = 4096;
 // A worker's stack: the conversion needs little, but a thread sanitizer
 // asks for close to a megabyte.  Pages never touched cost no memory.
 constexpr std::size_t THREAD_STACK_SIZE = 1024 * 1024;
-
-// The longest a thread sleeps before it looks again at what it waits for.
-constexpr long WAIT_NANOSECONDS = 10 * 1000 * 1000;
 
 // Reads a small file whole into buffer, terminated; false when it cannot.
 bool read_small(const char *name, char *buffer, std::size_t size) {
@@ -105,29 +90,18 @@ unsigned quota_limit(unsigned count) {
   return allowed < count ? static_cast<unsigned>(allowed) : count;
 }
 
-static_assert(sizeof(std::atomic<int>) == sizeof(int),
-              "a futex word is a plain int");
-
-// Sleeps while *word holds expected; returns early on any failure, and
-// after a short while in any case, so that a wake whose system call failed
-// delays a waiter but never leaves it asleep.
-void futex_wait(std::atomic<int> *word, int expected) {
-  struct timespec most = {0, WAIT_NANOSECONDS};
-  syscall(SYS_futex, reinterpret_cast<int *>(word), FUTEX_WAIT_PRIVATE,
-          expected, &most, nullptr, 0);
-}
-
-void futex_wake(std::atomic<int> *word, int count) {
-  syscall(SYS_futex, reinterpret_cast<int *>(word), FUTEX_WAKE_PRIVATE, count,
-          nullptr, nullptr, 0);
-}
-
 void *run_thread(void *thread) {
   auto *t = static_cast<platform_thread *>(thread);
   t->body(t->arg);
-  t->done.store(1, std::memory_order_release);
-  futex_wake(&t->done, INT_MAX);
   return nullptr;
+}
+
+pthread_mutex_t *mutex_of(platform_lock *lock) {
+  return reinterpret_cast<pthread_mutex_t *>(lock->storage);
+}
+
+pthread_cond_t *cond_of(platform_cond *cond) {
+  return reinterpret_cast<pthread_cond_t *>(cond->storage);
 }
 
 } // namespace
@@ -149,7 +123,6 @@ platform_thread *platform_thread_start(void (*body)(void *), void *arg) {
   bool started = false;
   if (thread != nullptr && stack != nullptr &&
       pthread_attr_init(&attributes) == 0) {
-    new (&thread->done) std::atomic<int>(0);
     thread->stack = stack;
     thread->body = body;
     thread->arg = arg;
@@ -165,69 +138,46 @@ platform_thread *platform_thread_start(void (*body)(void *), void *arg) {
   return nullptr;
 }
 
-// The wait for the thread's end is the program's own; the library is only
-// asked whether the thread is gone, never made to wait for it.
 void platform_thread_join(platform_thread *thread) {
-  while (thread->done.load(std::memory_order_acquire) == 0)
-    futex_wait(&thread->done, 0);
-  while (pthread_tryjoin_np(thread->id, nullptr) == EBUSY)
-    sched_yield();
-  thread->done.~atomic();
+  pthread_join(thread->id, nullptr);
   std::free(thread->stack);
   std::free(thread);
 }
 
-platform_monitor *platform_monitor_make() {
-  auto *monitor =
-      static_cast<platform_monitor *>(std::malloc(sizeof(platform_monitor)));
-  if (monitor == nullptr)
-    return nullptr;
-  new (&monitor->lock) std::atomic<int>(0);
-  new (&monitor->wakes) std::atomic<int>(0);
-  monitor->sleepers = 0;
-  return monitor;
+void platform_lock_init(platform_lock *lock) {
+  pthread_mutex_init(mutex_of(lock), nullptr);
 }
 
-void platform_monitor_free(platform_monitor *monitor) {
-  monitor->wakes.~atomic();
-  monitor->lock.~atomic();
-  std::free(monitor);
+void platform_lock_destroy(platform_lock *lock) {
+  pthread_mutex_destroy(mutex_of(lock));
 }
 
-void platform_monitor_enter(platform_monitor *monitor) {
-  int state = 0;
-  if (monitor->lock.compare_exchange_strong(state, 1,
-                                            std::memory_order_acquire))
-    return;
-  if (state != 2)
-    state = monitor->lock.exchange(2, std::memory_order_acquire);
-  while (state != 0) {
-    futex_wait(&monitor->lock, 2);
-    state = monitor->lock.exchange(2, std::memory_order_acquire);
-  }
+void platform_lock_take(platform_lock *lock) {
+  pthread_mutex_lock(mutex_of(lock));
 }
 
-void platform_monitor_leave(platform_monitor *monitor) {
-  if (monitor->lock.exchange(0, std::memory_order_release) == 2)
-    futex_wake(&monitor->lock, 1);
+void platform_lock_release(platform_lock *lock) {
+  pthread_mutex_unlock(mutex_of(lock));
 }
 
-// Every wake happens with the lock held, so a wake between leaving the
-// lock and sleeping has changed the count and the sleep ends at once.
-void platform_monitor_wait(platform_monitor *monitor) {
-  int seen = monitor->wakes.load(std::memory_order_relaxed);
-  monitor->sleepers++;
-  platform_monitor_leave(monitor);
-  futex_wait(&monitor->wakes, seen);
-  platform_monitor_enter(monitor);
-  monitor->sleepers--;
+void platform_cond_init(platform_cond *cond) {
+  pthread_cond_init(cond_of(cond), nullptr);
 }
 
-// Only a wake that someone waits for costs a system call.
-void platform_monitor_wake_all(platform_monitor *monitor) {
-  monitor->wakes.fetch_add(1, std::memory_order_relaxed);
-  if (monitor->sleepers > 0)
-    futex_wake(&monitor->wakes, INT_MAX);
+void platform_cond_destroy(platform_cond *cond) {
+  pthread_cond_destroy(cond_of(cond));
+}
+
+void platform_cond_wait(platform_cond *cond, platform_lock *lock) {
+  pthread_cond_wait(cond_of(cond), mutex_of(lock));
+}
+
+void platform_cond_signal(platform_cond *cond) {
+  pthread_cond_signal(cond_of(cond));
+}
+
+void platform_cond_broadcast(platform_cond *cond) {
+  pthread_cond_broadcast(cond_of(cond));
 }
 
 bool platform_is_shortage(int code) {

@@ -235,11 +235,22 @@ int platform_program_path(char *buffer, std::size_t size);
 // Whether c leads a double-byte character in the narrow code page.
 bool platform_is_lead_byte(unsigned char c);
 
-// Threads, and one lock with one condition to wait for, for work that runs
-// side by side.  Nothing above this layer sees a thread library.
+// Threads, locks and conditions to wait on, for work that runs side by
+// side.  Nothing above this layer sees a thread library.  A lock or a
+// condition lives in storage of its caller's, so that making one never
+// allocates and never fails; a failure of the system's waits is a fault of
+// the program, never a condition a run meets, and may end the process.
 
-struct platform_thread;  // a started thread, until it is joined
-struct platform_monitor; // a lock and a condition its holders wait on
+struct platform_thread; // a started thread, until it is joined
+
+// Room for the system's lock and condition variable, whatever they are.
+constexpr unsigned PLATFORM_SYNC_SIZE = 64;
+struct platform_lock {
+  alignas(16) unsigned char storage[PLATFORM_SYNC_SIZE];
+};
+struct platform_cond {
+  alignas(16) unsigned char storage[PLATFORM_SYNC_SIZE];
+};
 
 // How many processors the process may run on: those of its affinity mask,
 // fewer when a CPU quota allows less; at least 1.
@@ -259,20 +270,26 @@ platform_thread *platform_thread_start(void (*body)(void *), void *arg);
 // Waits for the thread to finish and releases it.
 void platform_thread_join(platform_thread *thread);
 
-// A new monitor, or nullptr when there is no memory for it.
-platform_monitor *platform_monitor_make();
-void platform_monitor_free(platform_monitor *monitor);
+// Makes a lock in its storage, and undoes it once no thread uses it.
+void platform_lock_init(platform_lock *lock);
+void platform_lock_destroy(platform_lock *lock);
 
 // Takes and releases the lock.
-void platform_monitor_enter(platform_monitor *monitor);
-void platform_monitor_leave(platform_monitor *monitor);
+void platform_lock_take(platform_lock *lock);
+void platform_lock_release(platform_lock *lock);
 
-// Releases the lock, waits until woken, takes the lock again.  A wait may
-// end without a wake: callers test their condition in a loop.
-void platform_monitor_wait(platform_monitor *monitor);
+// Makes a condition in its storage, and undoes it once no thread waits.
+void platform_cond_init(platform_cond *cond);
+void platform_cond_destroy(platform_cond *cond);
 
-// Wakes every thread waiting on the monitor; called with the lock held.
-void platform_monitor_wake_all(platform_monitor *monitor);
+// Releases lock, which the caller holds, waits until the condition is
+// signalled, and takes lock again.  A wait may end without a signal:
+// callers test what they wait for in a loop.
+void platform_cond_wait(platform_cond *cond, platform_lock *lock);
+
+// Wakes one thread, or every thread, waiting on the condition.
+void platform_cond_signal(platform_cond *cond);
+void platform_cond_broadcast(platform_cond *cond);
 
 // A buffer of size bytes that starts on a page boundary, for data the
 // system copies to and from files (a copy between aligned addresses moves

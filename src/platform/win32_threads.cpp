@@ -1,6 +1,7 @@
-// The Win32 threads, the monitor they wait on and the count of processors
-// they may run on, and the resources that work running side by side
-// shares: buffers, handles, and which failures tell of a shortage.
+// The Win32 threads, their locks and conditions (slim reader/writer locks
+// and condition variables), the count of processors they may run on, and the
+// resources that work running side by side shares: buffers, handles, and which
+// failures tell of a shortage.
 #include "platform/platform.h"
 
 #include <cstdlib>
@@ -14,10 +15,9 @@ struct platform_thread {
   void *arg;
 };
 
-struct platform_monitor {
-  CRITICAL_SECTION lock;
-  CONDITION_VARIABLE condition;
-};
+static_assert(sizeof(SRWLOCK) <= PLATFORM_SYNC_SIZE &&
+                  sizeof(CONDITION_VARIABLE) <= PLATFORM_SYNC_SIZE,
+              "the system's lock and condition fit their storage");
 
 namespace {
 
@@ -28,6 +28,14 @@ DWORD WINAPI run_thread(LPVOID thread) {
   auto *t = static_cast<platform_thread *>(thread);
   t->body(t->arg);
   return 0;
+}
+
+SRWLOCK *srw_of(platform_lock *lock) {
+  return reinterpret_cast<SRWLOCK *>(lock->storage);
+}
+
+CONDITION_VARIABLE *cond_of(platform_cond *cond) {
+  return reinterpret_cast<CONDITION_VARIABLE *>(cond->storage);
 }
 
 } // namespace
@@ -64,35 +72,38 @@ void platform_thread_join(platform_thread *thread) {
   std::free(thread);
 }
 
-platform_monitor *platform_monitor_make() {
-  auto *monitor =
-      static_cast<platform_monitor *>(std::malloc(sizeof(platform_monitor)));
-  if (monitor == nullptr)
-    return nullptr;
-  InitializeCriticalSection(&monitor->lock);
-  InitializeConditionVariable(&monitor->condition);
-  return monitor;
+void platform_lock_init(platform_lock *lock) {
+  InitializeSRWLock(srw_of(lock));
 }
 
-void platform_monitor_free(platform_monitor *monitor) {
-  DeleteCriticalSection(&monitor->lock);
-  std::free(monitor);
+// A slim lock holds nothing to release.
+void platform_lock_destroy(platform_lock * /*lock*/) {}
+
+void platform_lock_take(platform_lock *lock) {
+  AcquireSRWLockExclusive(srw_of(lock));
 }
 
-void platform_monitor_enter(platform_monitor *monitor) {
-  EnterCriticalSection(&monitor->lock);
+void platform_lock_release(platform_lock *lock) {
+  ReleaseSRWLockExclusive(srw_of(lock));
 }
 
-void platform_monitor_leave(platform_monitor *monitor) {
-  LeaveCriticalSection(&monitor->lock);
+void platform_cond_init(platform_cond *cond) {
+  InitializeConditionVariable(cond_of(cond));
 }
 
-void platform_monitor_wait(platform_monitor *monitor) {
-  SleepConditionVariableCS(&monitor->condition, &monitor->lock, INFINITE);
+// A condition variable holds nothing to release.
+void platform_cond_destroy(platform_cond * /*cond*/) {}
+
+void platform_cond_wait(platform_cond *cond, platform_lock *lock) {
+  SleepConditionVariableSRW(cond_of(cond), srw_of(lock), INFINITE, 0);
 }
 
-void platform_monitor_wake_all(platform_monitor *monitor) {
-  WakeAllConditionVariable(&monitor->condition);
+void platform_cond_signal(platform_cond *cond) {
+  WakeConditionVariable(cond_of(cond));
+}
+
+void platform_cond_broadcast(platform_cond *cond) {
+  WakeAllConditionVariable(cond_of(cond));
 }
 
 bool platform_is_shortage(int code) {

@@ -83,26 +83,12 @@ bool make_spare_streams(spare_streams *streams) {
   return false;
 }
 
-void keep_spare_streams(spare_streams *streams) {
+void swap_spare_streams(spare_streams *streams) {
   for (int writing = 0; writing < 2; writing++) {
+    text_stream *kept = spare[writing];
     spare[writing] = streams->kept[writing];
-    streams->kept[writing] = nullptr;
+    streams->kept[writing] = kept;
   }
-}
-
-void give_back_spare_streams(spare_streams *streams) {
-  for (int writing = 0; writing < 2; writing++) {
-    streams->kept[writing] = spare[writing];
-    spare[writing] = nullptr;
-  }
-}
-
-bool lend_spare_buffers(unsigned char **raw, unsigned char **converted) {
-  if (spare[0] == nullptr || spare[1] == nullptr)
-    return false;
-  *raw = spare[0]->buffer;
-  *converted = spare[1]->buffer + FILE_BLOCK;
-  return true;
 }
 
 void free_spare_streams(spare_streams *streams) {

@@ -69,21 +69,16 @@ text_stream *fopen(const char *name, const char *mode, int *code,
 // Each thread keeps the streams it has closed, one of each direction, for
 // its next opens.  A thread that must not allocate (a worker: memory taken
 // on its behalf by the thread that started it stays with that thread's
-// allocator) is given a pair made ahead and gives it back at its end.
+// allocator) is given a pair made ahead for the time of its work.
 struct spare_streams {
   text_stream *kept[2]; // read, write
 };
 
 // Allocates a pair on the calling thread; false when memory runs out.
 bool make_spare_streams(spare_streams *streams);
-// Makes the pair the calling thread's own, and hands them back from it.
-void keep_spare_streams(spare_streams *streams);
-void give_back_spare_streams(spare_streams *streams);
-// The buffers of the calling thread's kept pair, lent for the blocks of
-// another thread's copy while the pair is not in use: a raw block of
-// FILE_BLOCK bytes and room for it converted, 2 * FILE_BLOCK bytes.  False
-// when the thread keeps no pair.
-bool lend_spare_buffers(unsigned char **raw, unsigned char **converted);
+// Exchanges the pair with those the calling thread keeps: once to make
+// the pair the thread's own, once more to take it back.
+void swap_spare_streams(spare_streams *streams);
 // Frees what the pair holds.
 void free_spare_streams(spare_streams *streams);
 

@@ -9,6 +9,7 @@
 #include "report/diagnostics.h"
 #include "textio/block_copy.h"
 #include "textio/stream.h"
+#include "translate/blocks.h"
 
 namespace morvidex {
 
@@ -81,8 +82,8 @@ conversion_outcome finish(const char *name, text_stream *source,
 // it turns out to be the source (the same name, a link), since writing it
 // would destroy the source; copies; closes both.
 conversion_outcome convert_open(text_stream *source, const char *name,
-                                int case_mode, bool side_by_side,
-                                file_handle dir, bool new_only) {
+                                int case_mode, crew *helpers, file_handle dir,
+                                bool new_only) {
   int code = 0;
   text_stream *target =
       fopen(name, new_only ? "wxt" : "wt", &code, source, dir);
@@ -93,8 +94,9 @@ conversion_outcome convert_open(text_stream *source, const char *name,
       return {TARGET_EXISTS, code};
     return {OPEN_OUTPUT_FAILED, code};
   }
-  copy_mapped(source, target, case_mode == MODE_UPPER ? TO_UPPER : TO_LOWER,
-              side_by_side);
+  letter_case to = case_mode == MODE_UPPER ? TO_UPPER : TO_LOWER;
+  if (!convert_side_by_side(source, target, to, helpers))
+    copy_mapped(source, target, to);
   return finish(name, source, target, dir);
 }
 
@@ -123,13 +125,13 @@ void output_name(const char *path, int case_mode, char *name) {
 }
 
 conversion_outcome convert_file(const char *path, const char *name,
-                                int case_mode, bool side_by_side,
-                                file_handle dir, bool new_only) {
+                                int case_mode, crew *helpers, file_handle dir,
+                                bool new_only) {
   int code = 0;
   text_stream *source = fopen(path, "rt", &code, nullptr, dir);
   if (source == nullptr)
     return {OPEN_INPUT_FAILED, code};
-  return convert_open(source, name, case_mode, side_by_side, dir, new_only);
+  return convert_open(source, name, case_mode, helpers, dir, new_only);
 }
 
 void report_conversion(const char *path, const char *name,
@@ -140,7 +142,7 @@ void report_conversion(const char *path, const char *name,
     report_failure(FAILURE_LABELS[outcome.result], outcome.code);
 }
 
-void convert_and_report(const char *path, int case_mode) {
+void convert_and_report(const char *path, int case_mode, crew *helpers) {
   // Each name is looked up once, in a handle of the directory that holds
   // it, so that no rename of a directory on the way between the opens can
   // lead the target, or the removal of a failed one, elsewhere.
@@ -172,8 +174,8 @@ void convert_and_report(const char *path, int case_mode) {
   conversion_outcome outcome = {OPEN_OUTPUT_FAILED, code};
   int ignored = 0;
   if (code == 0)
-    outcome =
-        convert_open(source, target_leaf, case_mode, true, target_dir, false);
+    outcome = convert_open(source, target_leaf, case_mode, helpers, target_dir,
+                           false);
   else
     fclose(source, &ignored);
   report_conversion(path, name, outcome);

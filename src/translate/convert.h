@@ -6,6 +6,7 @@
 #define MORVIDEX_TRANSLATE_CONVERT_H
 
 #include "platform/platform.h"
+#include "translate/crew.h"
 
 namespace morvidex {
 
@@ -25,14 +26,14 @@ struct conversion_outcome {
 };
 
 // Converts path into the file called name, both looked up in dir (the
-// current directory for NO_HANDLE), printing nothing.  With side_by_side
-// the blocks of a large file may be converted by the pool's workers too.
+// current directory for NO_HANDLE), printing nothing.  With helpers the
+// blocks of a large file may be converted by the crew's workers too.
 // With new_only the target is only ever created: a name that leads to
 // anything already gives TARGET_EXISTS, with nothing read or written.  A
 // copy that fails leaves no target behind (a device target is left alone).
 conversion_outcome convert_file(const char *path, const char *name,
-                                int case_mode, bool side_by_side,
-                                file_handle dir, bool new_only = false);
+                                int case_mode, crew *helpers, file_handle dir,
+                                bool new_only = false);
 
 // Prints the progress line or the diagnostic of an outcome.
 void report_conversion(const char *path, const char *name,
@@ -40,7 +41,7 @@ void report_conversion(const char *path, const char *name,
 
 // Converts path, a path of any form, and reports it at once, on the
 // calling thread: names are looked up in handles of their directories.
-void convert_and_report(const char *path, int case_mode);
+void convert_and_report(const char *path, int case_mode, crew *helpers);
 
 } // namespace morvidex
 

@@ -25,8 +25,8 @@ struct conversion_dir;
 
 // One scheduled conversion or line; path and name are its own copies,
 // on the heap or in the ring's room for them.  Fixed once scheduled, but
-// for state, outcome and beside_others, which change in the pool's
-// monitor while workers run.
+// for state, outcome and beside_others, which the thread that takes a
+// published job writes under the scheduler's lock.
 struct item {
   item_kind kind;
   job_state state;  // lines and failures are done from the start
@@ -44,14 +44,15 @@ struct item {
 // Positions count items in program order from the first of the run; an
 // item's place in the ring is its position modulo WINDOW.  The items not
 // yet reported are those from reported to reported + count; of them the
-// first published the workers may see.
+// first published the workers may see, and published <= count.
 struct ring {
   item items[WINDOW];
   unsigned long long keys[WINDOW][2]; // by place: a job's path_key and
                                       // name_key, side by side to be scanned
   char rooms[WINDOW][NAMES_ROOM];     // by place: see NAMES_ROOM
-  // Written by the walking thread alone, in the pool's monitor while
-  // workers run; the workers read reported and published there.
+  // Written by the walking thread alone: reported and published under
+  // the scheduler's lock, which the workers read them under; count
+  // without it, since no worker reads it.
   unsigned long long reported; // the position of the oldest
   unsigned count;
   unsigned published;

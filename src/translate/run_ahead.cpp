@@ -1,7 +1,9 @@
-// Running ahead: which conversions may run beside those before them, how
-// the workers and the waiting walker take them, and how a conversion that
-// ran ahead is undone when the one before it needs the tree as one
-// conversion after another leaves it.
+// The workers' side of the scheduler (see scheduler.h): which conversions
+// may run beside those before them, how the workers and the waiting
+// walking thread take them, and how a conversion that ran ahead is undone
+// when the one before it needs the tree as one conversion after another
+// leaves it.
+#include <cassert>
 #include <cstring>
 
 #include "translate/scheduler.h"
@@ -9,10 +11,6 @@
 namespace morvidex {
 
 namespace {
-
-// Workers are offered the conversions once this many items wait: fewer
-// are done sooner one after another by the walking thread.
-constexpr unsigned START_BATCH = 8;
 
 // Conversions a thread takes at once, at most: each taking and each
 // return passes the lock between processors.
@@ -22,62 +20,91 @@ bool is_waiting(const item &it) {
   return it.kind == ITEM_JOB && it.state == JOB_WAITING;
 }
 
-// The oldest waiting conversion the workers may see, or nullptr.
-item *oldest_waiting() {
-  if (sched.holding)
-    return nullptr;
-  ring *r = &sched.items;
+// The oldest waiting conversion the workers may see, or nullptr; under
+// lock.
+item *oldest_waiting(scheduler *s) {
+  ring *r = &s->items;
   unsigned long long end = r->reported + r->published;
-  if (sched.waiting_from < r->reported)
-    sched.waiting_from = r->reported;
-  while (sched.waiting_from < end &&
-         !is_waiting(ring_at(r, sched.waiting_from)))
-    sched.waiting_from++;
-  return sched.waiting_from < end ? &ring_at(r, sched.waiting_from) : nullptr;
+  assert(r->reported <= s->waiting_from && s->waiting_from <= end);
+  if (s->holding)
+    return nullptr;
+  while (s->waiting_from < end && !is_waiting(ring_at(r, s->waiting_from)))
+    s->waiting_from++;
+  return s->waiting_from < end ? &ring_at(r, s->waiting_from) : nullptr;
 }
 
 // Takes the oldest waiting conversion and those waiting right after it,
-// up to TAKE_AT_ONCE, converts them beside the other work and records
-// what they came to; false when none waits.  In the monitor, left while
-// converting.
-bool serve_files(pool_task *) {
-  item *first = oldest_waiting();
+// up to TAKE_AT_ONCE, into taken; how many, 0 when none waits.  Under
+// lock.
+unsigned take_jobs(scheduler *s, item **taken) {
+  item *first = oldest_waiting(s);
   if (first == nullptr)
-    return false;
-  ring *r = &sched.items;
+    return 0;
+  ring *r = &s->items;
   unsigned long long p = ring_position(r, first);
   unsigned long long end = r->reported + r->published;
-  item *taken[TAKE_AT_ONCE];
   unsigned n = 0;
   for (; n < TAKE_AT_ONCE && p < end && is_waiting(ring_at(r, p)); p++) {
     taken[n] = &ring_at(r, p);
     taken[n++]->state = JOB_RUNNING;
   }
-  sched.running += n;
-  pool_leave();
+  s->running += n;
+  return n;
+}
+
+// Converts the n jobs taken beside the other work, with the lock left
+// meanwhile, and records what they came to.
+void convert_taken(scheduler *s, item **taken, unsigned n) {
+  platform_lock_release(&s->lock);
   conversion_outcome outcomes[TAKE_AT_ONCE];
   for (unsigned i = 0; i < n; i++)
-    outcomes[i] =
-        convert_file(taken[i]->path, taken[i]->name, taken[i]->case_mode, true,
-                     taken[i]->dir->handle, true);
-  pool_enter();
+    outcomes[i] = s->ops->convert(*taken[i], true, &s->workers);
+  platform_lock_take(&s->lock);
   for (unsigned i = 0; i < n; i++) {
     taken[i]->outcome = outcomes[i];
     taken[i]->beside_others = true;
     taken[i]->state = JOB_DONE;
-    sched.taken_seen = sched.taken_seen || outcomes[i].result == TARGET_EXISTS;
+    s->taken_seen = s->taken_seen || outcomes[i].result == TARGET_EXISTS;
   }
-  sched.running -= n;
-  pool_wake_all();
-  return true;
+  s->running -= n;
+  platform_cond_broadcast(&s->done);
+}
+
+// A worker's job: converts waiting conversions, with a kit's streams, for
+// as long as any waits.
+void serve(void *arg) {
+  auto *s = static_cast<scheduler *>(arg);
+  kit *k = crew_take_kit(&s->workers);
+  if (k != nullptr)
+    swap_spare_streams(&k->streams);
+  platform_lock_take(&s->lock);
+  item *taken[TAKE_AT_ONCE];
+  unsigned n = 0;
+  while (k != nullptr && (n = take_jobs(s, taken)) > 0)
+    convert_taken(s, taken, n);
+  s->serving--;
+  platform_lock_release(&s->lock);
+  if (k != nullptr) {
+    swap_spare_streams(&k->streams);
+    crew_give_kit(&s->workers, k);
+  }
+}
+
+// Gives the pool a serve job for each worker that has none; under lock.
+void offer(scheduler *s) {
+  unsigned workers = pool_workers(s->workers.pool);
+  while (s->offered && s->serving < workers &&
+         pool_try_add(s->workers.pool, serve, s))
+    s->serving++;
 }
 
 // Undoes the conversions after the oldest, with none running: each only
 // created a target that did not exist before, and waits again.  A target
 // found taken stays taken whatever the oldest does, since no other
 // conversion not yet reported creates that entry: that finding stands.
-void undo_later(const item *oldest) {
-  ring *r = &sched.items;
+void undo_later(scheduler *s, const item *oldest) {
+  assert(s->running == 0);
+  ring *r = &s->items;
   unsigned long long end = r->reported + r->count;
   for (unsigned long long p = ring_position(r, oldest) + 1; p < end; p++) {
     item &later = ring_at(r, p);
@@ -85,17 +112,16 @@ void undo_later(const item *oldest) {
         (later.state == JOB_DONE && later.outcome.result == TARGET_EXISTS))
       continue;
     if (later.state == JOB_DONE && later.outcome.result == CONVERTED)
-      platform_remove(later.name, later.dir->handle);
+      s->ops->undo(later);
     later.state = JOB_WAITING;
   }
-  sched.waiting_from = r->reported;
+  s->waiting_from = r->reported;
 }
 
 // Converts the oldest as the conversion in turn, with nothing before it
 // left to convert.
-void convert_in_turn(item *oldest, bool side_by_side) {
-  oldest->outcome = convert_file(oldest->path, oldest->name, oldest->case_mode,
-                                 side_by_side, oldest->dir->handle);
+void convert_oldest(scheduler *s, item *oldest, crew *helpers) {
+  oldest->outcome = s->ops->convert(*oldest, false, helpers);
   oldest->beside_others = false;
 }
 
@@ -103,10 +129,10 @@ void convert_in_turn(item *oldest, bool side_by_side) {
 // while other work ran, which may be why: with every worker ended, the
 // later conversions are undone and the oldest is converted once more,
 // alone.  Only a second failure is reported.
-void convert_again_alone(item *oldest) {
-  stop_workers();
-  undo_later(oldest);
-  convert_in_turn(oldest, false);
+void convert_again_alone(scheduler *s, item *oldest) {
+  stop_workers(s);
+  undo_later(s, oldest);
+  convert_oldest(s, oldest, nullptr);
 }
 
 // The oldest conversion found its target's name taken: whatever is there
@@ -114,31 +140,31 @@ void convert_again_alone(item *oldest) {
 // or write, so with the workers held once their conversions end, the
 // later ones are undone, the oldest is converted as one conversion after
 // another would, and the workers go on.
-void convert_again_held(item *oldest) {
-  pool_enter();
-  sched.holding = true;
-  while (sched.running > 0)
-    pool_wait();
-  undo_later(oldest);
-  pool_leave();
-  convert_in_turn(oldest, true);
-  pool_enter();
-  sched.holding = false;
-  pool_wake_all();
-  pool_leave();
+void convert_again_held(scheduler *s, item *oldest) {
+  platform_lock_take(&s->lock);
+  s->holding = true;
+  while (s->running > 0)
+    platform_cond_wait(&s->done, &s->lock);
+  undo_later(s, oldest);
+  platform_lock_release(&s->lock);
+  convert_oldest(s, oldest, &s->workers);
+  platform_lock_take(&s->lock);
+  s->holding = false;
+  offer(s);
+  platform_lock_release(&s->lock);
 }
 
 // Whether name is the source or target, or path the target, of a
 // conversion in the same directory not yet reported.  Only a key the name
 // table counts is looked for through the ring.
-bool shares_a_name(const conversion_dir *dir, const char *path,
-                   unsigned long long path_key, const char *name,
-                   unsigned long long name_key) {
-  if (name_table_count(&sched.names, key_in(dir, name_key)) == 0 &&
-      name_table_count(&sched.names, key_in(dir, path_key)) == 0)
+bool shares_a_name(const scheduler *s, const conversion_dir *dir,
+                   const char *path, unsigned long long path_key,
+                   const char *name, unsigned long long name_key) {
+  if (name_table_count(&s->names, key_in(dir, name_key)) == 0 &&
+      name_table_count(&s->names, key_in(dir, path_key)) == 0)
     return false;
   bool fold = names_fold();
-  const ring *r = &sched.items;
+  const ring *r = &s->items;
   for (unsigned i = 0; i < r->count; i++) {
     const unsigned long long *keys = r->keys[(r->reported + i) % WINDOW];
     if (keys[0] != name_key && keys[1] != name_key && keys[1] != path_key)
@@ -166,59 +192,66 @@ unsigned long long key_in(const conversion_dir *dir, unsigned long long key) {
          0xFF51AFD7ED558CCDULL;
 }
 
-void publish() {
-  ring *r = &sched.items;
+void publish(scheduler *s) {
+  ring *r = &s->items;
   if (r->published == r->count)
     return;
   r->published = r->count;
-  sched.taken_known = sched.taken_seen;
-  pool_wake_all();
+  s->taken_known = s->taken_seen;
+  offer(s);
 }
 
-void start_workers() {
-  if (sched.offered || sched.items.count < START_BATCH ||
-      sched.processors < 2 || pool_start() == 0)
+void start_workers(scheduler *s) {
+  if (s->offered || s->items.count < START_BATCH ||
+      crew_start(&s->workers) == 0)
     return;
-  sched.files.serve = serve_files;
-  pool_enter();
-  sched.items.published = sched.items.count;
-  pool_offer(&sched.files, false);
-  pool_leave();
-  sched.offered = true;
+  platform_lock_take(&s->lock);
+  s->offered = true;
+  s->items.published = s->items.count;
+  offer(s);
+  platform_lock_release(&s->lock);
 }
 
-void stop_workers() {
-  if (sched.offered) {
-    pool_enter();
-    pool_withdraw(&sched.files);
-    pool_leave();
-    sched.offered = false;
-  }
-  pool_stop();
+void stop_workers(scheduler *s) {
+  if (s->workers.pool == nullptr)
+    return;
+  // Serve jobs not yet begun are taken back, and those running take no
+  // further conversion; the pool ends once they are done.
+  platform_lock_take(&s->lock);
+  s->holding = true;
+  s->serving -= pool_withdraw(s->workers.pool, s);
+  platform_lock_release(&s->lock);
+  crew_stop(&s->workers);
+  s->offered = false;
+  s->holding = false;
 }
 
-void finish_oldest(item *oldest) {
-  start_workers();
-  if (!sched.offered) {
-    convert_in_turn(oldest, true);
+void finish_oldest(scheduler *s, item *oldest) {
+  start_workers(s);
+  if (!s->offered) {
+    convert_oldest(s, oldest, &s->workers);
     oldest->state = JOB_DONE;
     return;
   }
-  pool_enter();
-  publish();
+  platform_lock_take(&s->lock);
+  publish(s);
+  item *taken[TAKE_AT_ONCE];
   while (oldest->state != JOB_DONE) {
-    if (!pool_serve())
-      pool_wait();
+    unsigned n = take_jobs(s, taken);
+    if (n > 0)
+      convert_taken(s, taken, n);
+    else
+      platform_cond_wait(&s->done, &s->lock);
   }
-  pool_leave();
+  platform_lock_release(&s->lock);
   if (oldest->outcome.result == TARGET_EXISTS)
-    convert_again_held(oldest);
+    convert_again_held(s, oldest);
   if (oldest->outcome.result != CONVERTED && oldest->beside_others &&
       platform_is_shortage(oldest->outcome.code))
-    convert_again_alone(oldest);
+    convert_again_alone(s, oldest);
 }
 
-bool may_run_ahead(const conversion_dir *dir, const char *path,
+bool may_run_ahead(scheduler *s, const conversion_dir *dir, const char *path,
                    const char *name, bool known_plain) {
   // A bare name with a stem: the target is neither the source nor a name
   // the walk converts (".lo").  Where the file system folds case, only
@@ -228,7 +261,7 @@ bool may_run_ahead(const conversion_dir *dir, const char *path,
   if (path[0] == '.' || std::strpbrk(path, fold ? "/\\:~" : "/") != nullptr ||
       same_name(path, name, fold) || (fold && has_wide_bytes(path)) ||
       dir->handle == NO_HANDLE ||
-      shares_a_name(dir, path, name_key(path, fold), name,
+      shares_a_name(s, dir, path, name_key(path, fold), name,
                     name_key(name, fold)))
     return false;
   if (!known_plain) {
@@ -240,7 +273,7 @@ bool may_run_ahead(const conversion_dir *dir, const char *path,
   // Once a target's name was found taken (a run over a tree converted
   // before, say), names are looked up first, so that not every conversion
   // is tried ahead only to be converted again in turn.
-  return !sched.taken_known || platform_is_missing(name, dir->handle);
+  return !s->taken_known || platform_is_missing(name, dir->handle);
 }
 
 } // namespace morvidex

@@ -1,4 +1,4 @@
-#include "translate/schedule.h"
+#include "translate/scheduler.h"
 #include "translate/translate.h"
 
 #include <cstring>
@@ -36,18 +36,23 @@ bool is_dot_name(const char *name) {
   return std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0;
 }
 
+// The walk of one operand's tree, whose lines, diagnostics and
+// conversions are scheduled in order.
+scheduler walked;
+
 // What one level of the walk keeps while it reads its listing.  Its lines
 // and diagnostics are scheduled with its conversions, and printed in that
 // order.
 struct level {
+  scheduler *s;
   platform_dir *listing;
   conversion_dir *conversions; // the listed directory, for conversions
   bool in_listed;              // the current directory is the listed one
   bool saw_unknown;            // an entry came without its type
 };
 
-bool walk(const char *dir, level *parent, int recurse, int case_mode,
-          const char *pattern);
+bool walk(scheduler *s, const char *dir, level *parent, int recurse,
+          int case_mode, const char *pattern);
 
 // Decides on one entry of the listing.  A link to a directory is never
 // walked, so a walk always ends; FIFOs, sockets and devices are passed over
@@ -63,57 +68,51 @@ void visit_entry(level *at, const char *name, file_kind hint, bool is_link,
                  ? platform_entry_status(name, hint, is_link, &status)
                  : platform_entry_status(name, KIND_UNKNOWN, false, &status);
   if (code != 0) {
-    schedule_failure(LABEL_STAT, code);
+    schedule_failure(at->s, LABEL_STAT, code);
     return;
   }
   if (is_dot_name(name))
     return;
   if (status.kind == KIND_DIRECTORY) {
     if (recurse != 0 && !status.is_link && at->in_listed &&
-        !walk(name, at, recurse, case_mode, pattern)) {
+        !walk(at->s, name, at, recurse, case_mode, pattern)) {
       at->in_listed = false;
-      close_conversion_dir(at->conversions);
+      close_conversion_dir(at->s, at->conversions);
       at->conversions = nullptr;
     } else if (recurse != 0 && !status.is_link && !at->in_listed) {
-      walk(name, at, recurse, case_mode, pattern);
+      walk(at->s, name, at, recurse, case_mode, pattern);
     }
     return;
   }
   if (status.kind == KIND_REGULAR && is_eligible(name, pattern))
-    schedule_conversion(at->in_listed ? &at->conversions : nullptr, name,
+    schedule_conversion(at->s, at->in_listed ? &at->conversions : nullptr, name,
                         case_mode, !status.is_link);
 }
 
-// Opens the listing of dir: an operand by its path, an entry in the
+// The listing of dir to open: an operand by its path, an entry in the
 // parent's listed directory, or in the current one once the parent could
 // not return there.
-int open_named(const char *dir, const level *parent, platform_dir **listing) {
-  if (parent == nullptr)
-    return platform_opendir(dir, listing);
-  return platform_opendir_in(parent->in_listed ? parent->listing : nullptr, dir,
-                             listing);
+struct named_listing {
+  listing_opener o; // first: the scheduler hands it back
+  const char *dir;
+  const level *parent;
+  platform_dir *listing;
+};
+
+int open_named(listing_opener *o) {
+  auto *n = reinterpret_cast<named_listing *>(o);
+  const level *parent = n->parent;
+  int code =
+      parent == nullptr
+          ? platform_opendir(n->dir, &n->listing)
+          : platform_opendir_in(parent->in_listed ? parent->listing : nullptr,
+                                n->dir, &n->listing);
+  o->id_known = code == 0 && platform_listing_id(n->listing, &o->id) == 0;
+  return code;
 }
 
-// Opens the listing of dir.  Conversions running ahead may hold the
-// descriptors or the memory it needs, or convert in that very directory,
-// whose listing must show what one conversion after another leaves: then
-// it is opened again once they are done.
-int open_listing(const char *dir, const level *parent, platform_dir **listing) {
-  int code = open_named(dir, parent, listing);
-  if (!have_scheduled())
-    return code;
-  if (code != 0) {
-    if (!have_run_ahead() || !platform_is_shortage(code))
-      return code;
-    release_scheduled();
-    return open_named(dir, parent, listing);
-  }
-  file_id id{};
-  if (platform_listing_id(*listing, &id) == 0 && !have_scheduled_in(id))
-    return 0;
-  platform_closedir(*listing);
-  report_scheduled();
-  return open_named(dir, parent, listing);
+void close_named(listing_opener *o) {
+  platform_closedir(reinterpret_cast<named_listing *>(o)->listing);
 }
 
 // The identity of the current directory, which the walk that begins must
@@ -156,7 +155,7 @@ void read_entries(level *at, int recurse, int case_mode, const char *pattern) {
   for (;;) {
     listing_read next = platform_listing_next_read(at->listing);
     if (next == READ_MORE || (next == READ_NEW_ONLY && at->saw_unknown))
-      report_scheduled();
+      settle_before_reading(at->s);
     const char *name = platform_readdir(at->listing, &hint, &is_link);
     if (name == nullptr)
       return;
@@ -168,43 +167,45 @@ void read_entries(level *at, int recurse, int case_mode, const char *pattern) {
 // It is entered through the handle its listing opened, never by name
 // again.  Returns false when it could not return to the directory that
 // was current when it began.
-bool walk(const char *dir, level *parent, int recurse, int case_mode,
-          const char *pattern) {
-  schedule_line(OPENING_LINE, dir);
-  level at{nullptr, nullptr, true, false};
-  int code = open_listing(dir, parent, &at.listing);
+bool walk(scheduler *s, const char *dir, level *parent, int recurse,
+          int case_mode, const char *pattern) {
+  schedule_line(s, OPENING_LINE, dir);
+  named_listing named{
+      {open_named, close_named, {0, 0}, false}, dir, parent, nullptr};
+  int code = open_listing(s, &named.o);
   if (code != 0) {
-    report_scheduled();
+    report_scheduled(s);
     report_failure(LABEL_OPEN_DIR, code);
     exit(1);
   }
+  level at{s, named.listing, nullptr, true, false};
   char saved[SAVED_DIR_SIZE];
   if (platform_getcwd(saved, sizeof saved) != 0) {
     // Whatever the system says, a current directory that cannot be read
     // into the buffer counts as memory running out.
-    report_scheduled();
+    report_scheduled(s);
     report_failure(LABEL_GETCWD, CODE_NO_MEMORY);
     exit(1);
   }
   file_id start = starting_point(parent);
-  schedule_directory_change();
+  schedule_directory_change(s);
   // An empty name lists the current directory but enters none.
   code = *dir == '\0' ? platform_chdir(dir) : platform_enter(at.listing);
   if (code != 0) {
-    schedule_failure(LABEL_CHDIR, code);
+    schedule_failure(s, LABEL_CHDIR, code);
     platform_closedir(at.listing);
     return true;
   }
   read_entries(&at, recurse, case_mode, pattern);
-  close_conversion_dir(at.conversions);
-  schedule_directory_change();
+  close_conversion_dir(s, at.conversions);
+  schedule_directory_change(s);
   int back = return_to(saved, start, &at);
   if (back != 0)
-    schedule_failure(LABEL_CHDIR, back);
+    schedule_failure(s, LABEL_CHDIR, back);
   code = platform_closedir(at.listing);
   if (code != 0)
-    schedule_failure(LABEL_CLOSE_DIR, code);
-  schedule_line(CLOSING_LINE, dir);
+    schedule_failure(s, LABEL_CLOSE_DIR, code);
+  schedule_line(s, CLOSING_LINE, dir);
   return back == 0;
 }
 
@@ -225,7 +226,9 @@ bool is_eligible(const char *name, const char *pattern) {
 
 void translate_directory(const char *dir, int recurse, int case_mode,
                          const char *pattern) {
-  walk(dir, nullptr, recurse, case_mode, pattern);
+  scheduler_init(&walked, &FILE_CONVERSIONS, platform_processors());
+  walk(&walked, dir, nullptr, recurse, case_mode, pattern);
+  scheduler_end(&walked);
 }
 
 } // namespace morvidex

@@ -200,8 +200,7 @@ TEST_F(StreamTest, ConvertTextMatchesTheByteRules) {
 }
 
 // Copies in through a stream pair, either a character at a time or with
-// copy_mapped, on one thread or side by side on every processor, and
-// checks the target against the byte rules.
+// copy_mapped, and checks the target against the byte rules.
 TEST_F(StreamTest, CopiesAreExactAcrossBlockEdges) {
   const std::size_t sizes[] = {0,
                                1,
@@ -221,14 +220,14 @@ TEST_F(StreamTest, CopiesAreExactAcrossBlockEdges) {
         raw[FILE_BLOCK - 1] = '\r'; // a CR LF split by the block edge
         raw[FILE_BLOCK] = '\n';
       }
-      for (const char *way : {"per character", "bulk", "side by side"}) {
+      for (const char *way : {"per character", "bulk"}) {
         SCOPED_TRACE(std::to_string(size) + (marker ? " marker " : " ") + way);
         int code = 0;
         text_stream *in = fopen(put("in.txt", raw).c_str(), "rt", &code);
         text_stream *out = fopen(path("out.lo").c_str(), "wt", &code);
         ASSERT_TRUE(in != nullptr && out != nullptr);
         if (way[0] != 'p') {
-          copy_mapped(in, out, TO_UPPER, way[0] == 's');
+          copy_mapped(in, out, TO_UPPER);
         } else {
           while (!feof(in) && !ferror(in)) {
             int c = fgetc(in);
@@ -259,7 +258,7 @@ TEST_F(StreamTest, FileLongerThanItsSizeIsReadWhole) {
   text_stream *in = fopen(name, "rt", &code);
   text_stream *out = fopen(path("out").c_str(), "wt", &code);
   ASSERT_TRUE(in != nullptr && out != nullptr);
-  copy_mapped(in, out, TO_UPPER, true);
+  copy_mapped(in, out, TO_UPPER);
   EXPECT_TRUE(feof(in));
   fclose(out, &code);
   fclose(in, &code);
