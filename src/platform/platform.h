@@ -1,6 +1,6 @@
 // The platform layer: every system call the program makes goes through
 // the functions declared here, and nothing above this layer includes a
-// system header.  Each platform has its own source files: posix.cpp with
+// system header.  Each platform has its own source files: linux.cpp with
 // linux_paths.cpp and linux_threads.cpp, win32.cpp with win32_owners.cpp
 // and win32_threads.cpp.
 //
