@@ -1,8 +1,8 @@
 // The platform layer: every system call the program makes goes through
 // the functions declared here, and nothing above this layer includes a
-// system header.  Each platform has its own source files: posix.cpp with
-// linux_paths.cpp and linux_threads.cpp, win32.cpp with win32_owners.cpp
-// and win32_threads.cpp.
+// system header.  Each platform has its own source files: linux.cpp with
+// linux_paths.cpp and linux_threads.cpp; win32_files.cpp, win32_dirs.cpp
+// and win32_process.cpp with win32_owners.cpp and win32_threads.cpp.
 //
 // A function that can fail returns 0 on success and the platform's own
 // error code on failure (errno on POSIX); the layers above turn that code
