@@ -133,18 +133,4 @@ unsigned pool_withdraw(work_pool *pool, const void *arg) {
   return taken;
 }
 
-bool pool_run_queued(work_pool *pool) {
-  if (pool == nullptr)
-    return false;
-  platform_lock_take(&pool->lock);
-  bool any = pool->count > 0;
-  job j{};
-  if (any)
-    j = take_oldest(pool);
-  platform_lock_release(&pool->lock);
-  if (any)
-    j.fn(j.arg);
-  return any;
-}
-
 } // namespace morvidex

@@ -30,9 +30,6 @@ bool pool_try_add(work_pool *pool, void (*fn)(void *), void *arg);
 // returns how many.
 unsigned pool_withdraw(work_pool *pool, const void *arg);
 
-// Runs the oldest queued job in the caller; false when none is queued.
-bool pool_run_queued(work_pool *pool);
-
 } // namespace morvidex
 
 #endif
