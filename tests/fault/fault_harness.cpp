@@ -100,13 +100,8 @@ bool ends_with(const std::string &s, const std::string &tail) {
 }
 
 void check_exit(const outcome &o, std::vector<std::string> *broken) {
-  if (o.killed)
-    broken->push_back("ran past its time and was killed");
-  if (o.signal != 0)
-    broken->push_back("ended by signal " + std::to_string(o.signal) + " (" +
-                      strsignal(o.signal) + ")");
-  else if (o.status != 0 && o.status != 1)
-    broken->push_back("exit status " + std::to_string(o.status));
+  if (o.killed || o.signal != 0 || (o.status != 0 && o.status != 1))
+    broken->push_back(common::ending(o));
   if (o.err.find("strace: ") != std::string::npos)
     broken->push_back("strace failed: " + o.err);
 }
@@ -256,9 +251,9 @@ pid_t start_in(const workspace &ws, const std::vector<std::string> &argv) {
 }
 
 outcome wait_for(const workspace &ws, pid_t pid, int seconds) {
-  common::ended e = common::wait_for(pid, seconds);
-  return {e.status, e.signal, e.killed, slurp(ws.base + "/out"),
-          slurp(ws.base + "/err")};
+  outcome o = common::wait_for(pid, seconds);
+  o.out = slurp(ws.base + "/out"), o.err = slurp(ws.base + "/err");
+  return o;
 }
 
 outcome run_in(const workspace &ws, const std::vector<std::string> &argv) {

@@ -43,12 +43,7 @@ struct file_state {
   std::string data;  // what reading the name gives, through a link too
 };
 
-struct outcome {
-  int status;  // exit status, -1 when a signal ended the process
-  int signal;  // that signal, else 0
-  bool killed; // ran past its time and was killed
-  std::string out, err;
-};
+using common::outcome;
 
 // A system call the program itself makes (from its check of descriptor 0
 // on), as a plain traced run shows it.

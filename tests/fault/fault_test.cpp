@@ -293,8 +293,7 @@ bool reaches_main(const workspace &ws, const scenario &s, long long limit) {
 
 bool same_result(const checked_run &a, const checked_run &b) {
   std::size_t n = a.after.size();
-  bool same = a.o.status == b.o.status && a.o.signal == b.o.signal &&
-              a.o.out == b.o.out && a.o.err == b.o.err && n == b.after.size();
+  bool same = a.o == b.o && n == b.after.size();
   for (std::size_t i = 0; same && i < n; i++)
     same = a.after[i].kind == b.after[i].kind &&
            a.after[i].bytes == b.after[i].bytes &&

@@ -74,18 +74,13 @@ std::string closing(const std::string &d) {
   return crlf_line("- '" + d + "' is scaned -");
 }
 
-struct Outcome {
-  std::string out, err;
-  int status = 0;
-};
-
 struct Scenario {
   std::string name;
   std::string setup; // shell, in the scratch folder, as ATTACKER
   std::vector<std::string> args;
-  std::vector<Outcome> outcomes; // every result allowed, exactly
-  int user = 0;                  // who runs the program
-  std::string later{};           // shell, after setup, as later_user
+  std::vector<common::outcome> outcomes; // every result allowed, exactly
+  int user = 0;                          // who runs the program
+  std::string later{};                   // shell, after setup, as later_user
   int later_user = NEIGHBOUR;
   std::vector<std::string> race{}; // names the program is held on
   std::string swap{};              // shell, as ATTACKER, while it is held
@@ -137,12 +132,13 @@ std::string program_in(const std::string &base) {
   return fs::path(base).parent_path().string() + "/morvidex";
 }
 
-// Runs argv in dir with standard output and error into out and err.
-common::ended run_in(const std::string &dir,
-                     const std::vector<std::string> &argv,
-                     const std::string &out, const std::string &err,
-                     pid_t *started = nullptr,
-                     const std::function<void()> &meanwhile = nullptr) {
+// Runs argv in dir with standard output and error into out and err, and
+// reads them back.
+common::outcome run_in(const std::string &dir,
+                       const std::vector<std::string> &argv,
+                       const std::string &out, const std::string &err,
+                       pid_t *started = nullptr,
+                       const std::function<void()> &meanwhile = nullptr) {
   common::child c{argv, dir, [&] {
                     int o =
                         open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
@@ -155,7 +151,9 @@ common::ended run_in(const std::string &dir,
   pid_t pid = common::start(c);
   if (started != nullptr)
     *started = pid;
-  return common::wait_for(pid, TIMEOUT_SECONDS, meanwhile);
+  common::outcome o = common::wait_for(pid, TIMEOUT_SECONDS, meanwhile);
+  o.out = slurp(out), o.err = slurp(err);
+  return o;
 }
 
 std::vector<std::string> as_user(int uid, std::vector<std::string> argv) {
@@ -166,10 +164,9 @@ std::vector<std::string> as_user(int uid, std::vector<std::string> argv) {
 
 // Runs a shell script in base as uid; false, with its errors, if it fails.
 bool shell(const std::string &base, int uid, const std::string &script) {
-  common::ended e = run_in(base, as_user(uid, {"sh", "-ec", script}),
-                           base + ".sh-out", base + ".sh-err");
-  EXPECT_EQ(0, e.status) << "as " << uid << ": " << script << "\n"
-                         << slurp(base + ".sh-err");
+  common::outcome e = run_in(base, as_user(uid, {"sh", "-ec", script}),
+                             base + ".sh-out", base + ".sh-err");
+  EXPECT_EQ(0, e.status) << "as " << uid << ": " << script << "\n" << e.err;
   return e.status == 0;
 }
 
@@ -248,9 +245,7 @@ std::string lower(std::string s) {
   return s;
 }
 
-struct Run {
-  common::ended ended;
-  std::string out, err;
+struct Run : common::outcome {
   bool held = false; // the program was seen held in the call
 };
 
@@ -259,16 +254,10 @@ void check(const std::string &base, const Scenario &s, const Run &r,
            const std::string &guarded_before,
            const std::map<std::string, File> &files_before,
            const std::vector<int> &readers) {
-  EXPECT_FALSE(r.ended.killed) << "the run hung";
-  EXPECT_EQ(0, r.ended.signal);
+  EXPECT_FALSE(r.killed) << "the run hung";
+  EXPECT_EQ(0, r.signal);
   EXPECT_EQ(guarded_before, guarded_state(base, s)) << "a canary changed";
-  bool allowed = false;
-  for (auto &o : s.outcomes)
-    allowed = allowed ||
-              (o.out == r.out && o.err == r.err && o.status == r.ended.status);
-  EXPECT_TRUE(allowed) << "stdout:\n"
-                       << r.out << "stderr:\n"
-                       << r.err << "status " << r.ended.status;
+  EXPECT_TRUE(std::count(s.outcomes.begin(), s.outcomes.end(), r) > 0) << r;
   // What the run wrote: a file that is new, or whose bytes changed.
   for (auto &[path, now] : files_of(base)) {
     auto was = files_before.find(path);
@@ -403,9 +392,8 @@ std::vector<std::pair<std::string, int>> calls_on_names(const std::string &base,
 // swaps, then checked.
 Run run_once(const std::string &base, const Scenario &s,
              const std::pair<std::string, int> *call) {
-  Run r{};
   if (!lay_down(base, s))
-    return r;
+    return {};
   std::string before = guarded_state(base, s);
   std::map<std::string, File> files = files_of(base);
   std::vector<int> readers;
@@ -415,6 +403,7 @@ Run run_once(const std::string &base, const Scenario &s,
   std::function<void()> watch;
   pid_t strace = 0;
   long number = -1;
+  bool held = false;
   auto since = std::chrono::steady_clock::time_point::max();
   if (call != nullptr) {
     launcher =
@@ -429,14 +418,14 @@ Run run_once(const std::string &base, const Scenario &s,
           std::atol(slurp("/proc/" + std::to_string(strace) + "/task/" +
                           std::to_string(strace) + "/children")
                         .c_str()));
-      bool now = pid > 0 && !r.held && stopped_in(pid, number);
+      bool now = pid > 0 && !held && stopped_in(pid, number);
       auto at = std::chrono::steady_clock::now();
       if (!now) {
         since = std::chrono::steady_clock::time_point::max();
       } else if (since == std::chrono::steady_clock::time_point::max()) {
         since = at;
       } else if (at - since >= HELD_FOR) {
-        r.held = shell(base, ATTACKER, s.swap);
+        held = shell(base, ATTACKER, s.swap);
       }
     };
   }
@@ -444,9 +433,7 @@ Run run_once(const std::string &base, const Scenario &s,
       as_user(s.user, launcher), s.args, {s.fsize, -1}, program_in(base));
   std::string dir =
       call != nullptr ? fs::path(base).parent_path().string() : base;
-  r.ended = run_in(dir, argv, base + ".out", base + ".err", &strace, watch);
-  r.out = slurp(base + ".out");
-  r.err = slurp(base + ".err");
+  Run r{run_in(dir, argv, base + ".out", base + ".err", &strace, watch), held};
   check(base, s, r, before, files, readers);
   for (int fd : readers)
     close(fd);
@@ -488,9 +475,9 @@ void run_scenario(const Scenario &s) {
   EXPECT_LT(0, held) << "the program was never held on the race's names";
 }
 
-Outcome only(const std::string &out, const std::string &err = "",
-             int status = 0) {
-  return Outcome{BANNER + out, err, status};
+common::outcome only(const std::string &out, const std::string &err = "",
+                     int status = 0) {
+  return common::outcome{BANNER + out, err, status};
 }
 
 std::string walk(const std::string &d, const std::string &lines) {
@@ -503,7 +490,7 @@ const std::string SWAP_SUB = "mv t/sub t/sub.old && ln -s ../outside/etc t/sub";
 
 // What a walk of t gives with one file called name in it: converted,
 // or refused with err.
-Outcome walk_t(const std::string &lines, const std::string &err = "") {
+common::outcome walk_t(const std::string &lines, const std::string &err = "") {
   return only(walk("t", lines), err);
 }
 
@@ -675,7 +662,7 @@ const std::vector<Scenario> &planted() {
 
 // Results of a walk of t/p/sub/y.txt and t/p/z.txt, in either listing order
 // of p, and for each moment the attacker may swap p.
-std::vector<Outcome> parent_swapped() {
+std::vector<common::outcome> parent_swapped() {
   std::string y = walk("sub", progress("y.txt", "y.lo")),
               z = progress("z.txt", "z.lo");
   std::string lost = diag("chdir", "No such file or directory");
