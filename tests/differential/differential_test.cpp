@@ -2,13 +2,12 @@
 // program ($MORVIDEX) held to processor 0, then several times on every
 // processor, each time on the same files laid down afresh, and compares
 // standard output, standard error, both merged into one file, the exit
-// status and every file left behind (content, links, link counts).
+// status and every file left behind (common::read_tree: content, modes,
+// owners, links and the names that share a file).
 #include <fcntl.h>
 #include <sched.h>
 #include <sys/mount.h>
 #include <sys/resource.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -19,8 +18,6 @@
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <map>
 #include <random>
 #include <sstream>
 #include <string>
@@ -52,38 +49,11 @@ struct Case {
   std::string foreign{}; // a folder given, with all it holds, to uid 65534
 };
 
-// Every entry under root: its kind and content, its permission bits and
-// link count, and the first name that shares its file.
-std::string snapshot(const std::string &root) {
-  std::map<std::string, std::string> seen, lines;
-  for (auto &e : fs::recursive_directory_iterator(root)) {
-    std::string rel = fs::relative(e.path(), root).string();
-    struct stat st;
-    lstat(e.path().c_str(), &st);
-    std::string id =
-        std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino);
-    std::ostringstream line;
-    if (S_ISLNK(st.st_mode))
-      line << "link " << fs::read_symlink(e.path()).string();
-    else if (S_ISDIR(st.st_mode))
-      line << "dir";
-    else
-      line << "file " << std::oct << (st.st_mode & 07777) << std::dec << " "
-           << st.st_nlink << " " << common::slurp(e.path());
-    if (!S_ISDIR(st.st_mode) && !seen.emplace(id, rel).second)
-      line << " same as " << seen[id];
-    lines[rel] = line.str();
-  }
-  std::string all;
-  for (auto &[rel, line] : lines)
-    all += rel + ": " + line + "\n";
-  return all;
-}
-
 // What a case gave with stdout and stderr apart, both merged into one
 // file, and the files left behind.
 struct Result : common::outcome {
-  std::string merged, tree;
+  std::string merged;
+  Tree tree;
 };
 
 // Runs the program once in root with stdout and stderr apart (merged
@@ -145,7 +115,7 @@ Result run(const Case &c, const std::string &base, bool one_processor) {
     if (merged)
       r.merged = o.out;
     else // the first run
-      r = Result{o, "", snapshot(root)};
+      r = Result{o, "", common::read_tree(root)};
   }
   if (c.limits.disk_kib >= 0)
     umount2((base + "/root").c_str(), MNT_DETACH);

@@ -185,52 +185,31 @@ bool lay_down(const std::string &base, const Scenario &s) {
   return s.later.empty() || shell(base, s.later_user, s.later);
 }
 
-// Everything about a name that a run must not change, without following
-// links, and every name under a directory.
-std::string describe(const std::string &path) {
-  struct stat st;
-  if (lstat(path.c_str(), &st) != 0)
-    return path + ": missing\n";
-  std::ostringstream line;
-  line << path << ": mode " << std::oct << st.st_mode << std::dec << " owner "
-       << st.st_uid << ":" << st.st_gid << " links " << st.st_nlink;
-  if (S_ISLNK(st.st_mode))
-    line << " -> " << fs::read_symlink(path).string();
-  else if (S_ISREG(st.st_mode))
-    line << " '" << slurp(path) << "'";
-  std::string all = line.str() + "\n";
-  if (S_ISDIR(st.st_mode)) {
-    std::vector<std::string> names;
-    for (auto &e : fs::directory_iterator(path))
-      names.push_back(e.path().string());
-    std::sort(names.begin(), names.end());
-    for (auto &name : names)
-      all += describe(name);
-  }
-  return all;
+// Whether path is name or lies below it.
+bool under(const std::string &path, const std::string &name) {
+  return path == name || path.rfind(name + "/", 0) == 0;
 }
 
-std::string guarded_state(const std::string &base, const Scenario &s) {
-  std::string all = describe(base + "/outside");
-  for (auto &name : s.guarded)
-    all += describe(base + "/" + name);
-  return all;
+// In a snapshot of base: the canaries outside and the scenario's guarded
+// names, which a run must not change.
+common::Tree guarded_state(const common::Tree &all, const Scenario &s) {
+  common::Tree guarded;
+  for (auto &[path, node] : all)
+    if (under(path, "outside") ||
+        std::any_of(s.guarded.begin(), s.guarded.end(),
+                    [&](const std::string &g) { return under(path, g); }))
+      guarded[path] = node;
+  return guarded;
 }
 
-struct File {
-  mode_t mode;
-  std::string bytes;
-};
-
-// The regular files of the tree and the shared folder, by path.
-std::map<std::string, File> files_of(const std::string &base) {
-  std::map<std::string, File> files;
-  for (const char *top : {"/t", "/shared"})
-    for (auto &e : fs::recursive_directory_iterator(base + top)) {
-      struct stat st;
-      if (lstat(e.path().c_str(), &st) == 0 && S_ISREG(st.st_mode))
-        files[e.path().string()] = {st.st_mode & 07777, slurp(e.path())};
-    }
+// In a snapshot of base: the regular files of the tree and the shared
+// folder.
+common::Tree files_of(const common::Tree &all) {
+  common::Tree files;
+  for (auto &[path, node] : all)
+    if (node.kind == common::Kind::file &&
+        (under(path, "t") || under(path, "shared")))
+      files[path] = node;
   return files;
 }
 
@@ -249,29 +228,30 @@ struct Run : common::outcome {
   bool held = false; // the program was seen held in the call
 };
 
-// Every promise the run broke.
+// Every promise the run broke, from snapshots of base before and after.
 void check(const std::string &base, const Scenario &s, const Run &r,
-           const std::string &guarded_before,
-           const std::map<std::string, File> &files_before,
+           const common::Tree &before, const common::Tree &after,
            const std::vector<int> &readers) {
   EXPECT_FALSE(r.killed) << "the run hung";
   EXPECT_EQ(0, r.signal);
-  EXPECT_EQ(guarded_before, guarded_state(base, s)) << "a canary changed";
+  EXPECT_EQ(guarded_state(before, s), guarded_state(after, s))
+      << "a canary changed";
   EXPECT_TRUE(std::count(s.outcomes.begin(), s.outcomes.end(), r) > 0) << r;
   // What the run wrote: a file that is new, or whose bytes changed.
-  for (auto &[path, now] : files_of(base)) {
+  const common::Tree files_before = files_of(before);
+  for (auto &[path, now] : files_of(after)) {
     auto was = files_before.find(path);
-    if (was != files_before.end() && was->second.bytes == now.bytes)
+    if (was != files_before.end() && was->second.data == now.data)
       continue;
-    EXPECT_EQ(std::string::npos, lower(now.bytes).find("canary"))
+    EXPECT_EQ(std::string::npos, lower(now.data).find("canary"))
         << "canary text in " << path;
     if (was != files_before.end())
       continue;
-    mode_t source = 0;
+    int source = 0;
     for (auto &[before, file] : files_before)
       if (stem(before) == stem(path))
         source |= file.mode;
-    EXPECT_EQ(0u, now.mode & (07000 | ~(source | 0200)))
+    EXPECT_EQ(0, now.mode & (07000 | ~(source | 0200)))
         << path << " has mode " << std::oct << now.mode << ", its source "
         << source;
   }
@@ -394,8 +374,7 @@ Run run_once(const std::string &base, const Scenario &s,
              const std::pair<std::string, int> *call) {
   if (!lay_down(base, s))
     return {};
-  std::string before = guarded_state(base, s);
-  std::map<std::string, File> files = files_of(base);
+  const common::Tree before = common::read_tree(base);
   std::vector<int> readers;
   for (auto &fifo : s.readers)
     readers.push_back(open((base + "/" + fifo).c_str(), O_RDONLY | O_NONBLOCK));
@@ -434,7 +413,7 @@ Run run_once(const std::string &base, const Scenario &s,
   std::string dir =
       call != nullptr ? fs::path(base).parent_path().string() : base;
   Run r{run_in(dir, argv, base + ".out", base + ".err", &strace, watch), held};
-  check(base, s, r, before, files, readers);
+  check(base, s, r, before, common::read_tree(base), readers);
   for (int fd : readers)
     close(fd);
   return r;
