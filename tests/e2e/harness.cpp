@@ -181,16 +181,6 @@ Case make_case(std::vector<std::string> args, Tree files, Tree made,
               std::move(out_alt)};
 }
 
-std::string opening(const std::string &dir) {
-  return crlf("+ translate files in directory: '" + dir + "' +\n");
-}
-std::string closing(const std::string &dir) {
-  return crlf("- '" + dir + "' is scaned -\n");
-}
-std::string walk(const std::string &dir, const std::string &lines) {
-  return opening(dir) + lines + closing(dir);
-}
-
 namespace {
 
 // Lays the case's tree down under base; the directory the program runs in,

@@ -40,8 +40,10 @@ namespace {
 
 using common::BANNER;
 using common::diag;
+using common::opening;
 using common::progress;
 using common::slurp;
+using common::walk;
 
 constexpr int ATTACKER = 65534;  // owns the tree
 constexpr int NEIGHBOUR = 65533; // a second unprivileged user
@@ -65,14 +67,6 @@ const char OUTSIDE[] =
     "mkfifo -m 666 fifo && "
     "for f in x.txt z.txt notes.txt notes.lo a.txt a.lo; do "
     "printf 'Canary Etc %s\\n' $f >etc/$f; done";
-
-std::string crlf_line(const std::string &s) { return common::crlf(s + "\n"); }
-std::string opening(const std::string &d) {
-  return crlf_line("+ translate files in directory: '" + d + "' +");
-}
-std::string closing(const std::string &d) {
-  return crlf_line("- '" + d + "' is scaned -");
-}
 
 struct Scenario {
   std::string name;
@@ -457,10 +451,6 @@ void run_scenario(const Scenario &s) {
 common::outcome only(const std::string &out, const std::string &err = "",
                      int status = 0) {
   return common::outcome{BANNER + out, err, status};
-}
-
-std::string walk(const std::string &d, const std::string &lines) {
-  return opening(d) + lines + closing(d);
 }
 
 const std::string LINK_DENIED = diag(OUT, DENIED),
