@@ -6,11 +6,14 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <sstream>
+#include <tuple>
 
 namespace common {
 namespace fs = std::filesystem;
@@ -45,18 +48,32 @@ bool make_node(const fs::path &root, const fs::path &p, const Node &n) {
   return false;
 }
 
+// Opens p up to its owner when this process may not read it (a directory:
+// nor look inside).
+void make_readable(const fs::path &p, bool dir) {
+  if (access(p.c_str(), dir ? R_OK | X_OK : R_OK) != 0)
+    chmod(p.c_str(), 0700);
+}
+
 void read_into(const fs::path &from, const std::string &prefix, Tree &t) {
   for (auto &e : fs::directory_iterator(from)) {
     std::string path = prefix + e.path().filename().native();
-    auto st = e.symlink_status();
-    if (fs::is_directory(st))
+    struct stat st {};
+    lstat(e.path().c_str(), &st);
+    if (S_ISDIR(st.st_mode) || S_ISREG(st.st_mode))
+      make_readable(e.path(), S_ISDIR(st.st_mode));
+    Node &n = t[path] = S_ISLNK(st.st_mode)
+                            ? symlink(fs::read_symlink(e.path()))
+                        : S_ISDIR(st.st_mode)  ? dir()
+                        : S_ISFIFO(st.st_mode) ? fifo()
+                        : S_ISSOCK(st.st_mode) ? socket()
+                        : S_ISREG(st.st_mode)  ? file(slurp(e.path()))
+                                               : Node{Kind::file, "<device>"};
+    n.mode = static_cast<int>(st.st_mode & 07777);
+    n.uid = static_cast<int>(st.st_uid), n.gid = static_cast<int>(st.st_gid);
+    n.links = static_cast<int>(st.st_nlink), n.inode = st.st_ino;
+    if (S_ISDIR(st.st_mode))
       read_into(e.path(), path + "/", t);
-    t[path] = fs::is_symlink(st)        ? symlink(fs::read_symlink(e.path()))
-              : fs::is_directory(st)    ? dir()
-              : fs::is_fifo(st)         ? fifo()
-              : fs::is_socket(st)       ? socket()
-              : fs::is_regular_file(st) ? file(slurp(e.path()))
-                                        : Node{Kind::file, "<device>"};
   }
 }
 
@@ -90,6 +107,34 @@ Tree each(const std::string &bytes, const std::vector<std::string> &paths) {
   return t;
 }
 
+bool operator==(const Node &a, const Node &b) {
+  return std::tie(a.kind, a.data, a.mode, a.uid, a.gid, a.links, a.shares) ==
+         std::tie(b.kind, b.data, b.mode, b.uid, b.gid, b.links, b.shares);
+}
+
+std::ostream &operator<<(std::ostream &os, const Node &n) {
+  os << kind_name(n.kind) << " mode " << std::oct << n.mode << std::dec
+     << " owner " << n.uid << ':' << n.gid << " links " << n.links;
+  if (!n.shares.empty())
+    os << " shares " << n.shares;
+  if (n.kind != Kind::file)
+    return n.data.empty() ? os : os << " -> " << n.data;
+  os << ' ' << n.data.size() << " bytes #" << std::hex
+     << std::hash<std::string>{}(n.data) << std::dec << " \"";
+  char escaped[8];
+  for (unsigned char ch : n.data.substr(0, 64)) {
+    bool plain = ch >= 0x20 && ch < 0x7f && ch != '"' && ch != '\\';
+    std::snprintf(escaped, sizeof escaped, plain ? "%c" : "\\x%02x", ch);
+    os << escaped;
+  }
+  return os << (n.data.size() > 64 ? "\"..." : "\"");
+}
+
+void PrintTo(const Tree &t, std::ostream *os) {
+  for (auto &[p, n] : t)
+    *os << "\n  " << p << ": " << n;
+}
+
 Tree operator+(Tree a, const Tree &b) {
   for (auto &[p, n] : b)
     a[p] = n;
@@ -114,8 +159,12 @@ std::string lay_down(const std::string &root, const Tree &tree) {
 
 Tree read_tree(const std::string &root) {
   Tree t;
-  open_up(root);
+  make_readable(root, true);
   read_into(root, "", t);
+  std::map<unsigned long long, std::string> first; // inode -> its first path
+  for (auto &[p, n] : t)
+    if (n.kind != Kind::dir && n.links > 1 && !first.emplace(n.inode, p).second)
+      n.shares = first[n.inode];
   return t;
 }
 

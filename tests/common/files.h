@@ -4,6 +4,7 @@
 #define MORVIDEX_TESTS_COMMON_FILES_H
 
 #include <map>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -13,15 +14,24 @@ enum class Kind { file, dir, symlink, fifo, socket, hardlink };
 
 // One entry of a tree: `data` is a file's content, a symlink's target, or
 // the path (in the tree) a hard link shares; `mode` (-1: default) is set
-// once the tree exists.
+// once the tree exists.  An entry read back holds the rest too, and a hard
+// link reads as the file it is.
 struct Node {
   Kind kind = Kind::file;
   std::string data{};
-  int mode = -1;
+  int mode = -1; // permission bits
+  int uid = -1, gid = -1;
+  int links = 0;                // link count
+  std::string shares{};         // the first path in the tree naming its file
+  unsigned long long inode = 0; // which file it is: not compared, as trees
+                                // laid down apart hold the same in others
 };
+bool operator==(const Node &a, const Node &b);
+std::ostream &operator<<(std::ostream &os, const Node &n); // long data cut
 // Relative path -> entry; parent directories are implied.
 using Tree = std::map<std::string, Node>;
-Tree operator+(Tree a, const Tree &b); // b's entries win
+Tree operator+(Tree a, const Tree &b);         // b's entries win
+void PrintTo(const Tree &t, std::ostream *os); // an entry a line
 
 Node file(const std::string &bytes, int mode = -1);
 Node dir(int mode = -1);
@@ -39,7 +49,8 @@ const char *kind_name(Kind kind);
 // last); "" or the reason it failed.
 std::string lay_down(const std::string &root, const Tree &tree);
 
-// What root holds now; a device reads as a file holding "<device>".
+// Every entry below root as it is now, a device as a file holding
+// "<device>"; what this process may not read is opened up to its owner.
 Tree read_tree(const std::string &root);
 
 std::string slurp(const std::string &path);

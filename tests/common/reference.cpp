@@ -39,4 +39,14 @@ std::string diag(const std::string &label, const std::string &text) {
   return label + ": " + text + "\r\n";
 }
 
+std::string opening(const std::string &dir) {
+  return crlf("+ translate files in directory: '" + dir + "' +\n");
+}
+std::string closing(const std::string &dir) {
+  return crlf("- '" + dir + "' is scaned -\n");
+}
+std::string walk(const std::string &dir, const std::string &lines) {
+  return opening(dir) + lines + closing(dir);
+}
+
 } // namespace common

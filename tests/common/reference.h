@@ -19,13 +19,17 @@ std::string text_data(const std::string &raw);
 std::string converted(const std::string &raw, bool upper);
 
 // The program's own lines as they reach a file, every LF as CR LF: the
-// banner, a progress line, a diagnostic line.
+// banner, a progress line, a diagnostic line, the lines that open and close
+// a directory's walk and a walk with its lines between them.
 inline const std::string BANNER =
     "morvidex 1.0 - converts the letters of text files to lower or upper "
     "case\r\n";
 std::string crlf(const std::string &s);
 std::string progress(const std::string &from, const std::string &to);
 std::string diag(const std::string &label, const std::string &text);
+std::string opening(const std::string &dir);
+std::string closing(const std::string &dir);
+std::string walk(const std::string &dir, const std::string &lines);
 
 } // namespace common
 

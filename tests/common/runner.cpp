@@ -8,8 +8,10 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <sstream>
 #include <string>
+#include <tuple>
 
 namespace common {
 
@@ -83,8 +85,27 @@ pid_t start(const child &c) {
   return pid;
 }
 
-ended wait_for(pid_t pid, int seconds, const std::function<void()> &meanwhile) {
-  ended e;
+bool operator==(const outcome &a, const outcome &b) {
+  return std::tie(a.out, a.err, a.status, a.signal, a.killed) ==
+         std::tie(b.out, b.err, b.status, b.signal, b.killed);
+}
+
+std::string ending(const outcome &o) {
+  if (o.killed)
+    return "ran past its time and was killed";
+  if (o.signal != 0)
+    return "ended by signal " + std::to_string(o.signal) + " (" +
+           strsignal(o.signal) + ")";
+  return "exit status " + std::to_string(o.status);
+}
+
+std::ostream &operator<<(std::ostream &os, const outcome &o) {
+  return os << "stdout:\n" << o.out << "stderr:\n" << o.err << ending(o);
+}
+
+outcome wait_for(pid_t pid, int seconds,
+                 const std::function<void()> &meanwhile) {
+  outcome e;
   if (pid < 0)
     return e;
   auto deadline =

@@ -8,6 +8,7 @@
 #include <sys/types.h>
 
 #include <functional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -46,11 +47,19 @@ struct child {
   std::function<bool()> prepare;
 };
 
-struct ended {
+// What a run gave: what it wrote to standard output and error, as the
+// caller that set them up reads them, and how it ended.
+struct outcome {
+  std::string out{}, err{};
   int status = -1;     // exit status, -1 when a signal ended it
   int signal = 0;      // that signal, else 0
   bool killed = false; // ran past its time and was killed
 };
+bool operator==(const outcome &a, const outcome &b);
+// "exit status 1", "ended by signal 11 (...)" or "ran past its time and was
+// killed".
+std::string ending(const outcome &o);
+std::ostream &operator<<(std::ostream &os, const outcome &o); // streams, end
 
 // Starts the child in a process group of its own, with the default action
 // for SIGPIPE and SIGXFSZ and no core dumps; -1 when fork fails.
@@ -58,9 +67,9 @@ pid_t start(const child &c);
 
 // Waits for it up to `seconds`, then kills its group; `meanwhile`, when
 // given, is called between looks (it may read the child's output), once
-// more after it ended.
-ended wait_for(pid_t pid, int seconds,
-               const std::function<void()> &meanwhile = nullptr);
+// more after it ended.  The streams are left for the caller to fill in.
+outcome wait_for(pid_t pid, int seconds,
+                 const std::function<void()> &meanwhile = nullptr);
 
 } // namespace common
 

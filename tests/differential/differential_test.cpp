@@ -2,13 +2,12 @@
 // program ($MORVIDEX) held to processor 0, then several times on every
 // processor, each time on the same files laid down afresh, and compares
 // standard output, standard error, both merged into one file, the exit
-// status and every file left behind (content, links, link counts).
+// status and every file left behind (common::read_tree: content, modes,
+// owners, links and the names that share a file).
 #include <fcntl.h>
 #include <sched.h>
 #include <sys/mount.h>
 #include <sys/resource.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -19,8 +18,6 @@
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <map>
 #include <random>
 #include <sstream>
 #include <string>
@@ -52,45 +49,20 @@ struct Case {
   std::string foreign{}; // a folder given, with all it holds, to uid 65534
 };
 
-// Every entry under root: its kind and content, its permission bits and
-// link count, and the first name that shares its file.
-std::string snapshot(const std::string &root) {
-  std::map<std::string, std::string> seen, lines;
-  for (auto &e : fs::recursive_directory_iterator(root)) {
-    std::string rel = fs::relative(e.path(), root).string();
-    struct stat st;
-    lstat(e.path().c_str(), &st);
-    std::string id =
-        std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino);
-    std::ostringstream line;
-    if (S_ISLNK(st.st_mode))
-      line << "link " << fs::read_symlink(e.path()).string();
-    else if (S_ISDIR(st.st_mode))
-      line << "dir";
-    else
-      line << "file " << std::oct << (st.st_mode & 07777) << std::dec << " "
-           << st.st_nlink << " " << common::slurp(e.path());
-    if (!S_ISDIR(st.st_mode) && !seen.emplace(id, rel).second)
-      line << " same as " << seen[id];
-    lines[rel] = line.str();
-  }
-  std::string all;
-  for (auto &[rel, line] : lines)
-    all += rel + ": " + line + "\n";
-  return all;
-}
-
-struct Result {
-  std::string out, err, merged, tree;
-  int status = -1;
+// What a case gave with stdout and stderr apart, both merged into one
+// file, and the files left behind.
+struct Result : common::outcome {
+  std::string merged;
+  Tree tree;
 };
 
 // Runs the program once in root with stdout and stderr apart (merged
 // false) or in one file, on processor 0 alone or on every one, behind
 // launcher (strace, say) when one is given.
-int run_once(const Case &c, const std::string &base, const std::string &root,
-             bool merged, bool one_processor,
-             const std::vector<std::string> &launcher = {}) {
+common::outcome run_once(const Case &c, const std::string &base,
+                         const std::string &root, bool merged,
+                         bool one_processor,
+                         const std::vector<std::string> &launcher = {}) {
   std::string out = base + "/out", err = base + "/err";
   common::child child{
       common::command(launcher, c.args), root, [&] {
@@ -108,8 +80,9 @@ int run_once(const Case &c, const std::string &base, const std::string &root,
                 sched_setaffinity(0, sizeof set, &set) == 0) &&
                (c.limits.files < 0 || setrlimit(RLIMIT_NOFILE, &files) == 0);
       }};
-  common::ended e = common::wait_for(common::start(child), TIMEOUT_SECONDS);
-  return e.killed ? -2 : e.signal != 0 ? 1000 + e.signal : e.status;
+  common::outcome o = common::wait_for(common::start(child), TIMEOUT_SECONDS);
+  o.out = common::slurp(out), o.err = merged ? "" : common::slurp(err);
+  return o;
 }
 
 // A fresh root for a run: a directory under base, or a tmpfs of the case's
@@ -138,15 +111,11 @@ Result run(const Case &c, const std::string &base, bool one_processor) {
       for (auto &e : fs::recursive_directory_iterator(top))
         EXPECT_EQ(0, lchown(e.path().c_str(), 65534, 65534)) << e.path();
     }
-    int status = run_once(c, base, root, merged, one_processor);
-    if (merged) {
-      r.merged = common::slurp(base + "/out");
-    } else {
-      r.out = common::slurp(base + "/out");
-      r.err = common::slurp(base + "/err");
-      r.status = status;
-      r.tree = snapshot(root);
-    }
+    common::outcome o = run_once(c, base, root, merged, one_processor);
+    if (merged)
+      r.merged = o.out;
+    else // the first run
+      r = Result{o, "", common::read_tree(root)};
   }
   if (c.limits.disk_kib >= 0)
     umount2((base + "/root").c_str(), MNT_DETACH);
@@ -161,21 +130,20 @@ int threads_started(const Case &c, const std::string &base,
                     const std::string &expected_out, bool one_processor) {
   std::string root = fresh_root(c, base), trace = base + "/trace";
   EXPECT_EQ("", common::lay_down(root, c.files)) << "for the traced run";
-  int status = run_once(c, base, root, false, one_processor,
-                        {"strace", "-f", "-qq", "-o", trace, "-e",
-                         "trace=clone,clone3", "-e", "status=successful"});
+  common::outcome o =
+      run_once(c, base, root, false, one_processor,
+               {"strace", "-f", "-qq", "-o", trace, "-e", "trace=clone,clone3",
+                "-e", "status=successful"});
   if (c.limits.disk_kib >= 0)
     umount2(root.c_str(), MNT_DETACH);
-  std::string err = common::slurp(base + "/err");
-  if (status == 126 || status == 127 || err.find("strace: ") == 0 ||
-      err.find("\nstrace: ") != std::string::npos) {
-    ADD_FAILURE() << "strace did not run the program (status " << status
-                  << "): " << err;
+  if (o.status == 126 || o.status == 127 || o.err.find("strace: ") == 0 ||
+      o.err.find("\nstrace: ") != std::string::npos) {
+    ADD_FAILURE() << "strace did not run the program (" << common::ending(o)
+                  << "): " << o.err;
     return -1;
   }
   // The same work as untraced, or the count tells nothing.
-  EXPECT_EQ(expected_out, common::slurp(base + "/out"))
-      << "standard output of the traced run";
+  EXPECT_EQ(expected_out, o.out) << "standard output of the traced run";
   std::istringstream lines(common::slurp(trace));
   int threads = 0;
   for (std::string line; std::getline(lines, line);)
@@ -216,7 +184,7 @@ Result expect_same_on_all(const Case &c) {
     EXPECT_EQ(one.out, all.out) << "standard output, run " << i;
     EXPECT_EQ(one.err, all.err) << "standard error, run " << i;
     EXPECT_EQ(one.merged, all.merged) << "merged streams, run " << i;
-    EXPECT_EQ(one.status, all.status) << "exit status, run " << i;
+    EXPECT_EQ(common::ending(one), common::ending(all)) << "end, run " << i;
     EXPECT_EQ(one.tree, all.tree) << "files left, run " << i;
   }
   return one;

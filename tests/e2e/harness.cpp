@@ -181,23 +181,7 @@ Case make_case(std::vector<std::string> args, Tree files, Tree made,
               std::move(out_alt)};
 }
 
-std::string opening(const std::string &dir) {
-  return crlf("+ translate files in directory: '" + dir + "' +\n");
-}
-std::string closing(const std::string &dir) {
-  return crlf("- '" + dir + "' is scaned -\n");
-}
-std::string walk(const std::string &dir, const std::string &lines) {
-  return opening(dir) + lines + closing(dir);
-}
-
 namespace {
-
-// What a run left: how it ended and what it wrote.
-struct Outcome {
-  common::ended how;
-  std::string out, err;
-};
 
 // Lays the case's tree down under base; the directory the program runs in,
 // or "" after a failure.
@@ -242,32 +226,33 @@ std::vector<std::string> command_for(const Case &c, const std::string &base) {
 
 // Starts the command in root and waits for it, killing it after the case's
 // timeout; a terminal's output is read while it runs.
-Outcome start(const Case &c, const std::string &root, const std::string &base,
-              std::vector<std::string> command) {
-  Outcome r;
+common::outcome start(const Case &c, const std::string &root,
+                      const std::string &base,
+                      std::vector<std::string> command) {
   int flags = O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, master = -1;
   Streams s{open((base + "/stdout").c_str(), flags, 0644),
             open((base + "/stderr").c_str(), flags, 0644),
             c.output == Output::terminal ? open_terminal(master) : 0};
   if (s.out < 0 || s.err < 0 || s.tty < 0) {
     ADD_FAILURE() << "cannot set up the standard streams";
-    r.how.killed = true;
-    return r;
+    return common::outcome{"", "", -1, 0, true};
   }
   pid_t pid = common::start(
       {std::move(command), root, [&] { return set_streams(c, s); }});
   if (s.tty > 0)
     close(s.tty);
   char buf[4096];
+  std::string terminal;
   auto read_terminal = [&] {
     pollfd pf{master, POLLIN, 0};
     poll(&pf, 1, 2);
     for (ssize_t n; (n = read(master, buf, sizeof buf)) > 0;)
-      r.out.append(buf, n);
+      terminal.append(buf, n);
   };
-  r.how = common::wait_for(pid, c.timeout,
-                           master >= 0 ? std::function<void()>(read_terminal)
-                                       : nullptr);
+  common::outcome r = common::wait_for(
+      pid, c.timeout,
+      master >= 0 ? std::function<void()>(read_terminal) : nullptr);
+  r.out = terminal;
   for (int fd : {master, s.out, s.err})
     if (fd >= 0)
       close(fd);
@@ -275,7 +260,7 @@ Outcome start(const Case &c, const std::string &root, const std::string &base,
 }
 
 // Gathers what the program wrote to its standard streams.
-void collect(const Case &c, const std::string &base, Outcome *r) {
+void collect(const Case &c, const std::string &base, common::outcome *r) {
   std::string out = common::slurp(base + "/stdout"),
               err = common::slurp(base + "/stderr");
   if (c.output == Output::merged)
@@ -286,12 +271,12 @@ void collect(const Case &c, const std::string &base, Outcome *r) {
 }
 
 // Compares the status, both streams and the tree left with the case.
-void compare(const Case &c, const Outcome &r, const std::string &root) {
-  EXPECT_FALSE(r.how.killed) << "killed after " << c.timeout << " s";
-  int status = r.how.signal != 0 ? 128 + r.how.signal : r.how.status;
+void compare(const Case &c, const common::outcome &r, const std::string &root) {
+  EXPECT_FALSE(r.killed) << "killed after " << c.timeout << " s";
+  int status = r.signal != 0 ? 128 + r.signal : r.status;
   EXPECT_EQ(c.status, status)
-      << (r.how.signal != 0 ? "ended by a signal (128 + its number)"
-                            : "exit status");
+      << (r.signal != 0 ? "ended by a signal (128 + its number)"
+                        : "exit status");
   std::string want = c.out;
   if (std::find(c.out_alt.begin(), c.out_alt.end(), r.out) != c.out_alt.end())
     want = r.out;
@@ -380,7 +365,7 @@ void run(const Case &c) {
   std::vector<std::string> command = command_for(c, base);
   if (command.empty())
     return;
-  Outcome r = start(c, root, base, command);
+  common::outcome r = start(c, root, base, command);
   collect(c, base, &r);
   compare(c, r, root);
 }

@@ -80,15 +80,14 @@ void run_only(Rows rows, void (*body)());
   TEST(suite, name##LinuxOnly) { e2e::run_only(e2e::Rows::linux_only, body); }
 
 using common::BANNER;
+using common::closing;
 using common::crlf;
 using common::diag;
+using common::opening;
 using common::progress;
+using common::walk;
 extern const std::string USAGE, TEXT, LOWER,
     UPPER; // TEXT converted both ways
-std::string opening(const std::string &dir);
-std::string closing(const std::string &dir);
-std::string walk(const std::string &dir,
-                 const std::string &lines); // opening, lines, closing
 
 // A whole source as the program must convert it: data ends at the first 0x1A,
 // CR dropped, LF written as CR LF, only A-Z (or a-z) change case.

@@ -47,26 +47,6 @@ std::string base_name(const std::string &path) {
   return fs::path(path).filename().native();
 }
 
-file_state state_of(const std::string &path) {
-  struct stat st;
-  if (lstat(path.c_str(), &st) != 0)
-    return {STATE_MISSING, 0, "", ""};
-  file_state state{STATE_OTHER, st.st_ino, "", slurp(path)};
-  if (S_ISREG(st.st_mode)) {
-    state.kind = STATE_REGULAR;
-    state.bytes = state.data;
-  } else if (S_ISLNK(st.st_mode)) {
-    state.kind = STATE_SYMLINK;
-    state.bytes = fs::read_symlink(path).native();
-  }
-  return state;
-}
-
-bool same_state(const file_state &a, const file_state &b) {
-  return a.kind == b.kind && a.inode == b.inode && a.bytes == b.bytes &&
-         a.data == b.data;
-}
-
 // In the child: standard input from the null device, standard output and
 // error into files beside the run's directory.
 bool redirect(const std::string &out_path, const std::string &err_path) {
@@ -100,28 +80,26 @@ bool ends_with(const std::string &s, const std::string &tail) {
 }
 
 void check_exit(const outcome &o, std::vector<std::string> *broken) {
-  if (o.killed)
-    broken->push_back("ran past its time and was killed");
-  if (o.signal != 0)
-    broken->push_back("ended by signal " + std::to_string(o.signal) + " (" +
-                      strsignal(o.signal) + ")");
-  else if (o.status != 0 && o.status != 1)
-    broken->push_back("exit status " + std::to_string(o.status));
+  if (o.killed || o.signal != 0 || (o.status != 0 && o.status != 1))
+    broken->push_back(common::ending(o));
   if (o.err.find("strace: ") != std::string::npos)
     broken->push_back("strace failed: " + o.err);
 }
 
 // Sources unchanged; no diagnostic without a reason.
-void check_sources(const scenario &s, const outcome &o,
-                   const std::vector<file_state> &before,
-                   const std::vector<file_state> &after,
-                   std::vector<std::string> *broken) {
-  for (std::size_t i = 0; i < s.conversions.size(); i++)
-    if (!same_state(before[i], after[i]))
+void check_sources(const scenario &s, const outcome &o, const Tree &before,
+                   const Tree &after, std::vector<std::string> *broken) {
+  auto inode = [](const Tree &t, const std::string &path) {
+    const common::Node *n = entry(t, path);
+    return n != nullptr ? n->inode : 0;
+  };
+  for (const conversion &c : s.conversions)
+    if (!holds_same(before, after, c.source, true))
       broken->push_back(
-          "source '" + s.conversions[i].source + "' changed: was " +
-          describe(before[i]) + ", now " + describe(after[i]) +
-          (before[i].inode != after[i].inode ? ", another inode" : ""));
+          "source '" + c.source + "' changed: was " +
+          describe(before, c.source) + ", now " + describe(after, c.source) +
+          (inode(before, c.source) != inode(after, c.source) ? ", another inode"
+                                                             : ""));
   for (const std::string &line : stderr_lines(o.err))
     if (ends_with(line, "Error 0\r") || ends_with(line, "Error 0"))
       broken->push_back("diagnostic without a reason: '" +
@@ -130,24 +108,22 @@ void check_sources(const scenario &s, const outcome &o,
 
 // A progress line only over the converted bytes; every target changed
 // otherwise is covered by a diagnostic line.
-void check_targets(const scenario &s, const outcome &o,
-                   const std::vector<file_state> &before,
-                   const std::vector<file_state> &after,
-                   std::vector<std::string> *broken) {
-  std::size_t n = s.conversions.size(), changed = 0;
+void check_targets(const scenario &s, const outcome &o, const Tree &before,
+                   const Tree &after, std::vector<std::string> *broken) {
+  std::size_t changed = 0;
   std::string changed_names;
-  for (std::size_t i = 0; i < n; i++) {
-    const conversion &c = s.conversions[i];
-    const file_state &target = after[n + i];
-    bool exact = target.kind != STATE_MISSING &&
-                 target.data == convert_lower(before[i].bytes);
+  for (const conversion &c : s.conversions) {
+    bool exact =
+        entry(after, c.target) != nullptr &&
+        contents(after, c.target) == convert_lower(contents(before, c.source));
     if (o.out.find(progress_line(c)) != std::string::npos && !exact)
       broken->push_back("progress line for '" + c.target +
                         "', which is not the converted source but " +
-                        describe(target));
-    if (!exact && !same_state(before[n + i], target)) {
+                        describe(after, c.target));
+    if (!exact && !holds_same(before, after, c.target, true)) {
       changed++;
-      changed_names += " '" + c.target + "' (" + describe(target) + ")";
+      changed_names +=
+          " '" + c.target + "' (" + describe(after, c.target) + ")";
     }
   }
   std::size_t lines = stderr_lines(o.err).size();
@@ -164,10 +140,8 @@ void check_targets(const scenario &s, const outcome &o,
 // with its reason, and the incomplete target is removed; a failed close of
 // a source, after all of it was read, changes nothing: the conversion is
 // done and shown.
-void check_failed_call(const scenario &s, const outcome &o,
-                       const std::vector<file_state> &before,
-                       const std::vector<file_state> &after,
-                       const injection &failed,
+void check_failed_call(const scenario &s, const outcome &o, const Tree &before,
+                       const Tree &after, const injection &failed,
                        std::vector<std::string> *broken) {
   const error_row *row = error_row_of(failed.error);
   const std::string &file = failed.call.file;
@@ -183,9 +157,7 @@ void check_failed_call(const scenario &s, const outcome &o,
   if ((failed.call.name != "write" && failed.call.name != "close") ||
       file.empty() || failed.error == EINTR || row == nullptr || !s.converts)
     return;
-  std::size_t n = s.conversions.size();
-  for (std::size_t i = 0; i < n; i++) {
-    const conversion &c = s.conversions[i];
+  for (const conversion &c : s.conversions) {
     if (base_name(c.source) == file &&
         (o.out.find(progress_line(c)) == std::string::npos || !o.err.empty()))
       broken->push_back("a failed close of the source '" + c.source +
@@ -199,15 +171,18 @@ void check_failed_call(const scenario &s, const outcome &o,
                         file + "'");
     // A target reached through a symbolic link keeps the link, its file
     // emptied; any other loses its name.
-    const file_state &was = before[n + i], &now = after[n + i];
-    bool discarded = was.kind == STATE_SYMLINK
-                         ? now.kind == STATE_SYMLINK &&
-                               now.bytes == was.bytes && now.data.empty()
-                         : now.kind == STATE_MISSING;
+    const common::Node *was = entry(before, c.target),
+                       *now = entry(after, c.target);
+    auto link = [](const common::Node *n) {
+      return n != nullptr && n->kind == common::Kind::symlink;
+    };
+    bool discarded = link(was) ? link(now) && now->data == was->data &&
+                                     contents(after, c.target).empty()
+                               : now == nullptr;
     if (!discarded)
-      broken->push_back("what the failed " + failed.call.name + " of '" +
-                        c.target +
-                        "' wrote is not discarded: " + describe(now));
+      broken->push_back(
+          "what the failed " + failed.call.name + " of '" + c.target +
+          "' wrote is not discarded: " + describe(after, c.target));
   }
 }
 
@@ -225,27 +200,41 @@ bool lay_down(const workspace &ws, const scenario &s) {
          common::lay_down(ws.root, s.files).empty();
 }
 
-std::vector<file_state> snapshot(const workspace &ws, const scenario &s) {
-  std::vector<file_state> states;
-  for (const conversion &c : s.conversions)
-    states.push_back(state_of(ws.root + "/" + c.source));
-  for (const conversion &c : s.conversions)
-    states.push_back(state_of(ws.root + "/" + c.target));
-  return states;
+const common::Node *entry(const Tree &t, const std::string &path) {
+  auto it = t.find(path);
+  return it == t.end() ? nullptr : &it->second;
 }
 
-std::string describe(const file_state &state) {
-  switch (state.kind) {
-  case STATE_MISSING:
-    return "missing";
-  case STATE_REGULAR:
-    return "a regular file of " + std::to_string(state.bytes.size()) + " bytes";
-  case STATE_SYMLINK:
-    return "a symbolic link to '" + state.bytes + "' (" +
-           std::to_string(state.data.size()) + " bytes through it)";
-  case STATE_OTHER:
-    break;
+std::string contents(const Tree &t, const std::string &path) {
+  std::string name = path;
+  for (int hops = 0; hops < 40; hops++) { // as many as the system follows
+    const common::Node *n = entry(t, name);
+    if (n == nullptr || n->kind != common::Kind::symlink)
+      return n != nullptr && n->kind == common::Kind::file ? n->data : "";
+    name = (fs::path(name).parent_path() / n->data).lexically_normal().native();
   }
+  return "";
+}
+
+bool holds_same(const Tree &a, const Tree &b, const std::string &path,
+                bool same_file) {
+  const common::Node *x = entry(a, path), *y = entry(b, path);
+  if (x == nullptr || y == nullptr)
+    return x == y;
+  return x->kind == y->kind && x->data == y->data &&
+         contents(a, path) == contents(b, path) &&
+         (!same_file || x->inode == y->inode);
+}
+
+std::string describe(const Tree &t, const std::string &path) {
+  const common::Node *n = entry(t, path);
+  if (n == nullptr)
+    return "missing";
+  if (n->kind == common::Kind::file)
+    return "a regular file of " + std::to_string(n->data.size()) + " bytes";
+  if (n->kind == common::Kind::symlink)
+    return "a symbolic link to '" + n->data + "' (" +
+           std::to_string(contents(t, path).size()) + " bytes through it)";
   return "neither a regular file nor a symbolic link";
 }
 
@@ -256,9 +245,9 @@ pid_t start_in(const workspace &ws, const std::vector<std::string> &argv) {
 }
 
 outcome wait_for(const workspace &ws, pid_t pid, int seconds) {
-  common::ended e = common::wait_for(pid, seconds);
-  return {e.status, e.signal, e.killed, slurp(ws.base + "/out"),
-          slurp(ws.base + "/err")};
+  outcome o = common::wait_for(pid, seconds);
+  o.out = slurp(ws.base + "/out"), o.err = slurp(ws.base + "/err");
+  return o;
 }
 
 outcome run_in(const workspace &ws, const std::vector<std::string> &argv) {
@@ -319,8 +308,7 @@ std::string progress_line(const conversion &c) {
 }
 
 std::vector<std::string> broken_promises(const scenario &s, const outcome &o,
-                                         const std::vector<file_state> &before,
-                                         const std::vector<file_state> &after,
+                                         const Tree &before, const Tree &after,
                                          const injection *failed) {
   std::vector<std::string> broken;
   check_exit(o, &broken);
@@ -340,9 +328,9 @@ checked_run run_checked(const workspace &ws, const scenario &s,
                        std::strerror(errno));
     return r;
   }
-  r.before = snapshot(ws, s);
+  r.before = common::read_tree(ws.root);
   r.o = run_in(ws, common::command(launcher, s.args, {-1, as_limit}));
-  r.after = snapshot(ws, s);
+  r.after = common::read_tree(ws.root);
   r.broken = broken_promises(s, r.o, r.before, r.after, failed);
   return r;
 }

@@ -33,22 +33,8 @@ struct scenario {
                  // refuses the one target as the source itself
 };
 
-enum state_kind { STATE_MISSING, STATE_REGULAR, STATE_SYMLINK, STATE_OTHER };
-
-// What a name holds, without following a link.
-struct file_state {
-  state_kind kind;
-  unsigned long long inode;
-  std::string bytes; // a regular file's content, a symbolic link's target
-  std::string data;  // what reading the name gives, through a link too
-};
-
-struct outcome {
-  int status;  // exit status, -1 when a signal ended the process
-  int signal;  // that signal, else 0
-  bool killed; // ran past its time and was killed
-  std::string out, err;
-};
+using common::outcome;
+using common::Tree;
 
 // A system call the program itself makes (from its check of descriptor 0
 // on), as a plain traced run shows it.
@@ -82,9 +68,16 @@ using common::slurp;
 
 // Empties root and lays the scenario's files down in it.
 bool lay_down(const workspace &ws, const scenario &s);
-// The sources' states, then the targets'.
-std::vector<file_state> snapshot(const workspace &ws, const scenario &s);
-std::string describe(const file_state &state);
+
+// A name in a snapshot of root (common::read_tree): its entry, nullptr
+// when it is missing; what reading it gives, through symbolic links inside
+// the tree; whether it holds the same in a and b (the same bytes or link
+// target, the same through it), and with same_file as the same file.
+const common::Node *entry(const Tree &t, const std::string &path);
+std::string contents(const Tree &t, const std::string &path);
+bool holds_same(const Tree &a, const Tree &b, const std::string &path,
+                bool same_file);
+std::string describe(const Tree &t, const std::string &path);
 
 // Runs argv (from common::command) in root, with standard input on
 // /dev/null and standard output and error into files beside root.
@@ -106,14 +99,13 @@ using common::diag;
 // Every promise the run broke, each as one sentence; `failed` names the
 // injected fault, if any, for the checks that depend on it.
 std::vector<std::string> broken_promises(const scenario &s, const outcome &o,
-                                         const std::vector<file_state> &before,
-                                         const std::vector<file_state> &after,
+                                         const Tree &before, const Tree &after,
                                          const injection *failed = nullptr);
 
-// One checked run: what it did, the states around it, the broken promises.
+// One checked run: what it did, root around it, the broken promises.
 struct checked_run {
   outcome o;
-  std::vector<file_state> before, after;
+  Tree before, after;
   std::vector<std::string> broken;
 };
 

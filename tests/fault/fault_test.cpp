@@ -121,12 +121,12 @@ std::string joined(const std::vector<std::string> &lines) {
 // progress line, or the one target refused as the source itself.
 void expect_plain(const scenario &s, const checked_run &r) {
   EXPECT_TRUE(r.broken.empty()) << "without faults:" << joined(r.broken);
-  std::size_t n = s.conversions.size();
-  for (std::size_t i = 0; i < n && s.converts; i++) {
-    EXPECT_EQ(convert_lower(r.before[i].bytes), r.after[n + i].data)
-        << s.conversions[i].target;
-    EXPECT_NE(std::string::npos, r.o.out.find(progress_line(s.conversions[i])))
-        << r.o.out;
+  for (std::size_t i = 0; i < s.conversions.size() && s.converts; i++) {
+    const conversion &c = s.conversions[i];
+    EXPECT_EQ(convert_lower(contents(r.before, c.source)),
+              contents(r.after, c.target))
+        << c.target;
+    EXPECT_NE(std::string::npos, r.o.out.find(progress_line(c))) << r.o.out;
   }
   EXPECT_EQ(s.converts ? "" : diag(LABEL_OPEN_OUTPUT, "File already exists"),
             r.o.err);
@@ -252,10 +252,10 @@ TEST(FaultDescriptors, closed_standard_descriptors_never_go_to_files) {
         {"strace", "-f", "-o", trace, "-e", "trace=fcntl,openat", "sh", "-c",
          std::string("exec \"$0\" \"$@\" ") + r.closing});
     EXPECT_TRUE(run.broken.empty()) << joined(run.broken);
-    std::size_t n = s.conversions.size();
-    for (std::size_t i = 0; i < n; i++)
-      EXPECT_EQ(convert_lower(run.before[i].bytes), run.after[n + i].data)
-          << s.conversions[i].target;
+    for (const conversion &c : s.conversions)
+      EXPECT_EQ(convert_lower(contents(run.before, c.source)),
+                contents(run.after, c.target))
+          << c.target;
     std::vector<own_call> calls = own_calls(slurp(trace));
     EXPECT_FALSE(calls.empty()) << "no call from fcntl(0, F_GETFD) on";
     for (const own_call &c : calls)
@@ -291,14 +291,12 @@ bool reaches_main(const workspace &ws, const scenario &s, long long limit) {
          text.find("fcntl(0, F_GETFD)", exec) != std::string::npos;
 }
 
-bool same_result(const checked_run &a, const checked_run &b) {
-  std::size_t n = a.after.size();
-  bool same = a.o.status == b.o.status && a.o.signal == b.o.signal &&
-              a.o.out == b.o.out && a.o.err == b.o.err && n == b.after.size();
-  for (std::size_t i = 0; same && i < n; i++)
-    same = a.after[i].kind == b.after[i].kind &&
-           a.after[i].bytes == b.after[i].bytes &&
-           a.after[i].data == b.after[i].data;
+bool same_result(const scenario &s, const checked_run &a,
+                 const checked_run &b) {
+  bool same = a.o == b.o;
+  for (const conversion &c : s.conversions)
+    for (const std::string &name : {c.source, c.target})
+      same = same && holds_same(a.after, b.after, name, false);
   return same;
 }
 
@@ -342,7 +340,7 @@ TEST_P(FaultAddressSpace, every_limit_from_start_up_to_plenty) {
     return reaches_main(ws, s, limit);
   });
   long long plenty = least_limit(start - PAGE, 1024 * MIB, [&](long long l) {
-    return same_result(plain, run_checked(ws, s, {}, l));
+    return same_result(s, plain, run_checked(ws, s, {}, l));
   });
   tally t = scan_limits(ws, s, start, plenty + SCAN_MARGIN);
   std::printf("%s: starts at %lld KiB, converts as unlimited from %lld KiB; "
@@ -489,13 +487,14 @@ bool put_link(const workspace &ws, common::Kind link) {
 }
 
 // The source kept, as the same regular file, and the target refused.
-void expect_refused(const file_state &source_before,
-                    const file_state &source_after, const outcome &o) {
-  EXPECT_EQ(STATE_REGULAR, source_after.kind) << describe(source_after);
-  EXPECT_EQ(source_before.inode, source_after.inode) << "the source replaced";
-  EXPECT_TRUE(source_before.bytes == source_after.bytes)
-      << "source changed: was " << describe(source_before) << ", now "
-      << describe(source_after);
+void expect_refused(const Tree &before, const Tree &after, const outcome &o) {
+  const common::Node *source = entry(after, BIG_LO.source);
+  EXPECT_TRUE(source != nullptr && source->kind == common::Kind::file)
+      << describe(after, BIG_LO.source);
+  EXPECT_TRUE(holds_same(before, after, BIG_LO.source, true))
+      << "the source changed or was replaced: was "
+      << describe(before, BIG_LO.source) << ", now "
+      << describe(after, BIG_LO.source);
   EXPECT_EQ(0, o.signal);
   EXPECT_EQ(0, o.status);
   EXPECT_EQ(BANNER, o.out) << "only the banner, no progress line";
@@ -516,7 +515,7 @@ void run_race(const race_row &row) {
       when = c.when;
   ASSERT_NE(0, when) << "the trace shows no open of big.lo";
   ASSERT_TRUE(lay_down(ws, s));
-  std::vector<file_state> before = snapshot(ws, s);
+  Tree before = common::read_tree(ws.root);
   pid_t pid = start_in(
       ws,
       common::command(
@@ -529,7 +528,7 @@ void run_race(const race_row &row) {
   outcome o = wait_for(ws, pid);
   ASSERT_TRUE(held) << "the program was never seen opening big.lo";
   ASSERT_TRUE(linked) << "cannot put the link in place of big.lo";
-  expect_refused(before[0], snapshot(ws, s)[0], o);
+  expect_refused(before, common::read_tree(ws.root), o);
 }
 
 TEST(FaultRace, link_to_the_source_made_while_the_target_opens) {

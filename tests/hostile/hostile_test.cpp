@@ -40,8 +40,10 @@ namespace {
 
 using common::BANNER;
 using common::diag;
+using common::opening;
 using common::progress;
 using common::slurp;
+using common::walk;
 
 constexpr int ATTACKER = 65534;  // owns the tree
 constexpr int NEIGHBOUR = 65533; // a second unprivileged user
@@ -66,26 +68,13 @@ const char OUTSIDE[] =
     "for f in x.txt z.txt notes.txt notes.lo a.txt a.lo; do "
     "printf 'Canary Etc %s\\n' $f >etc/$f; done";
 
-std::string crlf_line(const std::string &s) { return common::crlf(s + "\n"); }
-std::string opening(const std::string &d) {
-  return crlf_line("+ translate files in directory: '" + d + "' +");
-}
-std::string closing(const std::string &d) {
-  return crlf_line("- '" + d + "' is scaned -");
-}
-
-struct Outcome {
-  std::string out, err;
-  int status = 0;
-};
-
 struct Scenario {
   std::string name;
   std::string setup; // shell, in the scratch folder, as ATTACKER
   std::vector<std::string> args;
-  std::vector<Outcome> outcomes; // every result allowed, exactly
-  int user = 0;                  // who runs the program
-  std::string later{};           // shell, after setup, as later_user
+  std::vector<common::outcome> outcomes; // every result allowed, exactly
+  int user = 0;                          // who runs the program
+  std::string later{};                   // shell, after setup, as later_user
   int later_user = NEIGHBOUR;
   std::vector<std::string> race{}; // names the program is held on
   std::string swap{};              // shell, as ATTACKER, while it is held
@@ -137,12 +126,13 @@ std::string program_in(const std::string &base) {
   return fs::path(base).parent_path().string() + "/morvidex";
 }
 
-// Runs argv in dir with standard output and error into out and err.
-common::ended run_in(const std::string &dir,
-                     const std::vector<std::string> &argv,
-                     const std::string &out, const std::string &err,
-                     pid_t *started = nullptr,
-                     const std::function<void()> &meanwhile = nullptr) {
+// Runs argv in dir with standard output and error into out and err, and
+// reads them back.
+common::outcome run_in(const std::string &dir,
+                       const std::vector<std::string> &argv,
+                       const std::string &out, const std::string &err,
+                       pid_t *started = nullptr,
+                       const std::function<void()> &meanwhile = nullptr) {
   common::child c{argv, dir, [&] {
                     int o =
                         open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
@@ -155,7 +145,9 @@ common::ended run_in(const std::string &dir,
   pid_t pid = common::start(c);
   if (started != nullptr)
     *started = pid;
-  return common::wait_for(pid, TIMEOUT_SECONDS, meanwhile);
+  common::outcome o = common::wait_for(pid, TIMEOUT_SECONDS, meanwhile);
+  o.out = slurp(out), o.err = slurp(err);
+  return o;
 }
 
 std::vector<std::string> as_user(int uid, std::vector<std::string> argv) {
@@ -166,10 +158,9 @@ std::vector<std::string> as_user(int uid, std::vector<std::string> argv) {
 
 // Runs a shell script in base as uid; false, with its errors, if it fails.
 bool shell(const std::string &base, int uid, const std::string &script) {
-  common::ended e = run_in(base, as_user(uid, {"sh", "-ec", script}),
-                           base + ".sh-out", base + ".sh-err");
-  EXPECT_EQ(0, e.status) << "as " << uid << ": " << script << "\n"
-                         << slurp(base + ".sh-err");
+  common::outcome e = run_in(base, as_user(uid, {"sh", "-ec", script}),
+                             base + ".sh-out", base + ".sh-err");
+  EXPECT_EQ(0, e.status) << "as " << uid << ": " << script << "\n" << e.err;
   return e.status == 0;
 }
 
@@ -188,52 +179,31 @@ bool lay_down(const std::string &base, const Scenario &s) {
   return s.later.empty() || shell(base, s.later_user, s.later);
 }
 
-// Everything about a name that a run must not change, without following
-// links, and every name under a directory.
-std::string describe(const std::string &path) {
-  struct stat st;
-  if (lstat(path.c_str(), &st) != 0)
-    return path + ": missing\n";
-  std::ostringstream line;
-  line << path << ": mode " << std::oct << st.st_mode << std::dec << " owner "
-       << st.st_uid << ":" << st.st_gid << " links " << st.st_nlink;
-  if (S_ISLNK(st.st_mode))
-    line << " -> " << fs::read_symlink(path).string();
-  else if (S_ISREG(st.st_mode))
-    line << " '" << slurp(path) << "'";
-  std::string all = line.str() + "\n";
-  if (S_ISDIR(st.st_mode)) {
-    std::vector<std::string> names;
-    for (auto &e : fs::directory_iterator(path))
-      names.push_back(e.path().string());
-    std::sort(names.begin(), names.end());
-    for (auto &name : names)
-      all += describe(name);
-  }
-  return all;
+// Whether path is name or lies below it.
+bool under(const std::string &path, const std::string &name) {
+  return path == name || path.rfind(name + "/", 0) == 0;
 }
 
-std::string guarded_state(const std::string &base, const Scenario &s) {
-  std::string all = describe(base + "/outside");
-  for (auto &name : s.guarded)
-    all += describe(base + "/" + name);
-  return all;
+// In a snapshot of base: the canaries outside and the scenario's guarded
+// names, which a run must not change.
+common::Tree guarded_state(const common::Tree &all, const Scenario &s) {
+  common::Tree guarded;
+  for (auto &[path, node] : all)
+    if (under(path, "outside") ||
+        std::any_of(s.guarded.begin(), s.guarded.end(),
+                    [&](const std::string &g) { return under(path, g); }))
+      guarded[path] = node;
+  return guarded;
 }
 
-struct File {
-  mode_t mode;
-  std::string bytes;
-};
-
-// The regular files of the tree and the shared folder, by path.
-std::map<std::string, File> files_of(const std::string &base) {
-  std::map<std::string, File> files;
-  for (const char *top : {"/t", "/shared"})
-    for (auto &e : fs::recursive_directory_iterator(base + top)) {
-      struct stat st;
-      if (lstat(e.path().c_str(), &st) == 0 && S_ISREG(st.st_mode))
-        files[e.path().string()] = {st.st_mode & 07777, slurp(e.path())};
-    }
+// In a snapshot of base: the regular files of the tree and the shared
+// folder.
+common::Tree files_of(const common::Tree &all) {
+  common::Tree files;
+  for (auto &[path, node] : all)
+    if (node.kind == common::Kind::file &&
+        (under(path, "t") || under(path, "shared")))
+      files[path] = node;
   return files;
 }
 
@@ -248,41 +218,34 @@ std::string lower(std::string s) {
   return s;
 }
 
-struct Run {
-  common::ended ended;
-  std::string out, err;
+struct Run : common::outcome {
   bool held = false; // the program was seen held in the call
 };
 
-// Every promise the run broke.
+// Every promise the run broke, from snapshots of base before and after.
 void check(const std::string &base, const Scenario &s, const Run &r,
-           const std::string &guarded_before,
-           const std::map<std::string, File> &files_before,
+           const common::Tree &before, const common::Tree &after,
            const std::vector<int> &readers) {
-  EXPECT_FALSE(r.ended.killed) << "the run hung";
-  EXPECT_EQ(0, r.ended.signal);
-  EXPECT_EQ(guarded_before, guarded_state(base, s)) << "a canary changed";
-  bool allowed = false;
-  for (auto &o : s.outcomes)
-    allowed = allowed ||
-              (o.out == r.out && o.err == r.err && o.status == r.ended.status);
-  EXPECT_TRUE(allowed) << "stdout:\n"
-                       << r.out << "stderr:\n"
-                       << r.err << "status " << r.ended.status;
+  EXPECT_FALSE(r.killed) << "the run hung";
+  EXPECT_EQ(0, r.signal);
+  EXPECT_EQ(guarded_state(before, s), guarded_state(after, s))
+      << "a canary changed";
+  EXPECT_TRUE(std::count(s.outcomes.begin(), s.outcomes.end(), r) > 0) << r;
   // What the run wrote: a file that is new, or whose bytes changed.
-  for (auto &[path, now] : files_of(base)) {
+  const common::Tree files_before = files_of(before);
+  for (auto &[path, now] : files_of(after)) {
     auto was = files_before.find(path);
-    if (was != files_before.end() && was->second.bytes == now.bytes)
+    if (was != files_before.end() && was->second.data == now.data)
       continue;
-    EXPECT_EQ(std::string::npos, lower(now.bytes).find("canary"))
+    EXPECT_EQ(std::string::npos, lower(now.data).find("canary"))
         << "canary text in " << path;
     if (was != files_before.end())
       continue;
-    mode_t source = 0;
+    int source = 0;
     for (auto &[before, file] : files_before)
       if (stem(before) == stem(path))
         source |= file.mode;
-    EXPECT_EQ(0u, now.mode & (07000 | ~(source | 0200)))
+    EXPECT_EQ(0, now.mode & (07000 | ~(source | 0200)))
         << path << " has mode " << std::oct << now.mode << ", its source "
         << source;
   }
@@ -403,11 +366,9 @@ std::vector<std::pair<std::string, int>> calls_on_names(const std::string &base,
 // swaps, then checked.
 Run run_once(const std::string &base, const Scenario &s,
              const std::pair<std::string, int> *call) {
-  Run r{};
   if (!lay_down(base, s))
-    return r;
-  std::string before = guarded_state(base, s);
-  std::map<std::string, File> files = files_of(base);
+    return {};
+  const common::Tree before = common::read_tree(base);
   std::vector<int> readers;
   for (auto &fifo : s.readers)
     readers.push_back(open((base + "/" + fifo).c_str(), O_RDONLY | O_NONBLOCK));
@@ -415,6 +376,7 @@ Run run_once(const std::string &base, const Scenario &s,
   std::function<void()> watch;
   pid_t strace = 0;
   long number = -1;
+  bool held = false;
   auto since = std::chrono::steady_clock::time_point::max();
   if (call != nullptr) {
     launcher =
@@ -429,14 +391,14 @@ Run run_once(const std::string &base, const Scenario &s,
           std::atol(slurp("/proc/" + std::to_string(strace) + "/task/" +
                           std::to_string(strace) + "/children")
                         .c_str()));
-      bool now = pid > 0 && !r.held && stopped_in(pid, number);
+      bool now = pid > 0 && !held && stopped_in(pid, number);
       auto at = std::chrono::steady_clock::now();
       if (!now) {
         since = std::chrono::steady_clock::time_point::max();
       } else if (since == std::chrono::steady_clock::time_point::max()) {
         since = at;
       } else if (at - since >= HELD_FOR) {
-        r.held = shell(base, ATTACKER, s.swap);
+        held = shell(base, ATTACKER, s.swap);
       }
     };
   }
@@ -444,10 +406,8 @@ Run run_once(const std::string &base, const Scenario &s,
       as_user(s.user, launcher), s.args, {s.fsize, -1}, program_in(base));
   std::string dir =
       call != nullptr ? fs::path(base).parent_path().string() : base;
-  r.ended = run_in(dir, argv, base + ".out", base + ".err", &strace, watch);
-  r.out = slurp(base + ".out");
-  r.err = slurp(base + ".err");
-  check(base, s, r, before, files, readers);
+  Run r{run_in(dir, argv, base + ".out", base + ".err", &strace, watch), held};
+  check(base, s, r, before, common::read_tree(base), readers);
   for (int fd : readers)
     close(fd);
   return r;
@@ -488,13 +448,9 @@ void run_scenario(const Scenario &s) {
   EXPECT_LT(0, held) << "the program was never held on the race's names";
 }
 
-Outcome only(const std::string &out, const std::string &err = "",
-             int status = 0) {
-  return Outcome{BANNER + out, err, status};
-}
-
-std::string walk(const std::string &d, const std::string &lines) {
-  return opening(d) + lines + closing(d);
+common::outcome only(const std::string &out, const std::string &err = "",
+                     int status = 0) {
+  return common::outcome{BANNER + out, err, status};
 }
 
 const std::string LINK_DENIED = diag(OUT, DENIED),
@@ -503,7 +459,7 @@ const std::string SWAP_SUB = "mv t/sub t/sub.old && ln -s ../outside/etc t/sub";
 
 // What a walk of t gives with one file called name in it: converted,
 // or refused with err.
-Outcome walk_t(const std::string &lines, const std::string &err = "") {
+common::outcome walk_t(const std::string &lines, const std::string &err = "") {
   return only(walk("t", lines), err);
 }
 
@@ -675,7 +631,7 @@ const std::vector<Scenario> &planted() {
 
 // Results of a walk of t/p/sub/y.txt and t/p/z.txt, in either listing order
 // of p, and for each moment the attacker may swap p.
-std::vector<Outcome> parent_swapped() {
+std::vector<common::outcome> parent_swapped() {
   std::string y = walk("sub", progress("y.txt", "y.lo")),
               z = progress("z.txt", "z.lo");
   std::string lost = diag("chdir", "No such file or directory");
