@@ -5,11 +5,15 @@
 # Usage (as root): bench/run.sh PATH/TO/morvidex [RUNS]
 #
 # Environment:
-#   BENCH_ROWS        the groups to run, any of "big tree flat" (default: all)
-#   BENCH_DISK_DIR    where the flat groups' scratch directory on the disk is
-#                     made (default /var/tmp); a tmpfs there is refused
+#   BENCH_ROWS        the groups to run, any of "big tree flat collide"
+#                     (default: all)
+#   BENCH_DISK_DIR    where the scratch directory on the disk of the flat and
+#                     collide groups is made (default /var/tmp); a tmpfs
+#                     there is refused
 #   FLAT_BIG_FILES    files of 2 MiB in the first flat directory (default 256)
 #   FLAT_SMALL_FILES  files of 2 KiB in the second one (default 20000)
+#   COLLIDE_STEMS     stems in the collide directory, three files of 2 KiB
+#                     each (default 5000)
 #   FLOOR_SRC         the yardstick's source (default
 #                     ../shared/yardsticks/floor.cpp from the project root)
 #
@@ -33,9 +37,16 @@
 #             "floor flat" (compiled here with g++ -O2 -pthread; skipped if
 #             its source is missing) on as many threads as processors and on
 #             one, pinned like the program.
+#   collide:  morvidex -l '*' run inside one directory of COLLIDE_STEMS
+#             stems, each with three files of 2 KiB (sNNNN.txt, sNNNN.c,
+#             sNNNN.b.txt) that all write sNNNN.lo, on all processors and
+#             on one; the figure is all / one, on the tmpfs and on the
+#             disk like the flat groups. No yardstick: the floor has no
+#             notion of names that meet.
 # After the tree group, untimed, strace -c counts the system calls of one
 # tree run. The big-file and tree data are removed before the flat data is
-# made, so the tmpfs holds one set at a time.
+# made, and the flat data before the collide data, so the tmpfs holds one
+# set at a time.
 set -euo pipefail
 export LC_ALL=C
 
@@ -49,12 +60,15 @@ TREE_FILES=20000
 BIG_TARGET=0.85             # morvidex / cat on all processors, at most
 TREE_TARGET=0.45            # morvidex / cp on all processors, at most
 SAMPLE=tree/d042/f08400     # one tree file whose output is checked
-DEFAULT_ROWS="big tree flat"
+DEFAULT_ROWS="big tree flat collide"
 FLAT_BIG_BYTES=2097152      # each file of flat-big
 FLAT_SMALL_BYTES=2048       # each file of flat-small
 DEFAULT_FLAT_BIG_FILES=256
 DEFAULT_FLAT_SMALL_FILES=20000
 DEFAULT_DISK_BASE=/var/tmp
+COLLIDE_BYTES=2048          # each file of the collide directory
+DEFAULT_COLLIDE_STEMS=5000
+COLLIDE_SUFFIXES=".txt .c .b.txt"   # the three sources of one stem, made in this order
 # Flat targets: all processors / one, at most.
 FLAT_TMPFS_BIG_TARGET=0.75
 FLAT_TMPFS_SMALL_TARGET=0.85
@@ -67,17 +81,19 @@ FLAT_PREPARE="find . -maxdepth 1 -name '*.lo' -delete; sync"
 die() { printf 'run.sh: %s\n' "$*" >&2; exit 1; }
 
 # read_settings: the environment's choices, checked. Sets WANT_BIG,
-# WANT_TREE, WANT_FLAT (1 for a group that runs, else 0), FLAT_BIG_FILES
-# and FLAT_SMALL_FILES. Both sides of the namespace read them alike.
+# WANT_TREE, WANT_FLAT, WANT_COLLIDE (1 for a group that runs, else 0),
+# FLAT_BIG_FILES, FLAT_SMALL_FILES and COLLIDE_STEMS. Both sides of the
+# namespace read them alike.
 read_settings() {
     local word words
     read -r -a words <<<"${BENCH_ROWS:-$DEFAULT_ROWS}"
-    WANT_BIG=0 WANT_TREE=0 WANT_FLAT=0
+    WANT_BIG=0 WANT_TREE=0 WANT_FLAT=0 WANT_COLLIDE=0
     for word in "${words[@]}"; do
         case $word in
             big) WANT_BIG=1 ;;
             tree) WANT_TREE=1 ;;
             flat) WANT_FLAT=1 ;;
+            collide) WANT_COLLIDE=1 ;;
             *) die "BENCH_ROWS: unknown group '$word' (the groups: $DEFAULT_ROWS)" ;;
         esac
     done
@@ -87,12 +103,16 @@ read_settings() {
         || die "FLAT_BIG_FILES must be a positive integer, got '$FLAT_BIG_FILES'"
     [[ $FLAT_SMALL_FILES =~ ^[1-9][0-9]*$ ]] \
         || die "FLAT_SMALL_FILES must be a positive integer, got '$FLAT_SMALL_FILES'"
+    COLLIDE_STEMS=${COLLIDE_STEMS:-$DEFAULT_COLLIDE_STEMS}
+    [[ $COLLIDE_STEMS =~ ^[1-9][0-9]*$ ]] \
+        || die "COLLIDE_STEMS must be a positive integer, got '$COLLIDE_STEMS'"
 }
 
 # ---------------------------------------------------------------------------
 # Outside the namespace: check the arguments and tools, make the mount point
-# (and, for the flat groups, the scratch directory on the disk), run the
-# script again in a mount namespace of its own, remove both directories.
+# (and, for the flat and collide groups, the scratch directory on the
+# disk), run the script again in a mount namespace of its own, remove both
+# directories.
 
 # package_of TOOL: the Debian package that provides TOOL.
 package_of() {
@@ -147,7 +167,7 @@ start_outside() {
     trap remove_outside EXIT
     trap 'exit 130' INT
     trap 'exit 143' TERM
-    if ((WANT_FLAT)); then
+    if ((WANT_FLAT || WANT_COLLIDE)); then
         DISK_DIR=$(mktemp -d "${BENCH_DISK_DIR:-$DEFAULT_DISK_BASE}/morvidex-bench-disk.XXXXXX")
         fs=$(stat -f -c %T -- "$DISK_DIR")
         case $fs in
@@ -215,20 +235,31 @@ flat_name() {
     printf 'f%0*d' "${#last}" "$2"
 }
 
-# make_flat DIR FILES BYTES SEED: FILES files of exactly BYTES bytes each in
-# the one directory DIR, of whole CR LF lines from block.txt starting at a
-# random line; the last line of each file is cut from the lines that follow
-# to the length that fills the file.
-make_flat() {
+# collide_stem STEMS INDEX: stem INDEX of a collide directory of STEMS
+# stems: s and INDEX in as many digits as STEMS - 1 has.
+collide_stem() {
+    local last=$(($1 - 1))
+    printf 's%0*d' "${#last}" "$2"
+}
+
+# make_files DIR STEMS BYTES SEED PREFIX SUFFIXES: for each of STEMS stems,
+# PREFIX and the stem's number in as many digits as STEMS - 1 has, one file
+# of exactly BYTES bytes per suffix of the space-separated SUFFIXES, made in
+# that order, in the one directory DIR, of whole CR LF lines from block.txt
+# starting at a random line; the last line of each file is cut from the
+# lines that follow to the length that fills the file.
+make_files() {
     local last=$(($2 - 1))
     mkdir -- "$1"
-    awk -v dir="$1" -v files="$2" -v bytes="$3" -v state="$4" -v width="${#last}" '
+    awk -v dir="$1" -v stems="$2" -v bytes="$3" -v state="$4" -v width="${#last}" \
+        -v prefix="$5" -v suffixes="$6" '
         function rnd() { state = (state * 16807) % 2147483647; return state / 2147483647 }
         { sub(/\r$/, ""); line[NR] = $0 }
         END {
-            fmt = "%s/f%0" width "d.txt"
-            for (f = 0; f < files; f++) {
-                name = sprintf(fmt, dir, f)
+            fmt = "%s/" prefix "%0" width "d%s"
+            n = split(suffixes, suffix, " ")
+            for (f = 0; f < stems * n; f++) {
+                name = sprintf(fmt, dir, int(f / n), suffix[f % n + 1])
                 k = 1 + int(rnd() * NR)
                 # A line takes at most 122 bytes, so 3 to 124 are left.
                 for (left = bytes; left > 124; k = k % NR + 1) {
@@ -241,6 +272,15 @@ make_flat() {
             }
         }' block.txt
 }
+
+# make_flat DIR FILES BYTES SEED: FILES files fNNN.txt of exactly BYTES
+# bytes each in the one directory DIR.
+make_flat() { make_files "$1" "$2" "$3" "$4" f .txt; }
+
+# make_collide DIR STEMS BYTES SEED: STEMS stems sNNN, each with one file
+# of exactly BYTES bytes per suffix of COLLIDE_SUFFIXES, in the one
+# directory DIR: every stem's files write the one sNNN.lo.
+make_collide() { make_files "$1" "$2" "$3" "$4" s "$COLLIDE_SUFFIXES"; }
 
 # make_data: big.txt and the tree, those of them whose group runs, from
 # block.txt.
@@ -303,6 +343,41 @@ check_flat() {
         cmp -s "$sample.lo" <(expected_of "$sample.txt") || die "the floor's $sample.lo differs from morvidex's"
         find "$dir" -maxdepth 1 -name '*.lo' -delete
     fi
+}
+
+# collide_outputs DIR: one line per .lo of DIR, its checksum and name, in
+# the order of the names.
+collide_outputs() {
+    (cd -- "$1" && find . -maxdepth 1 -type f -name '*.lo' -exec cksum {} + | sort -k3)
+}
+
+# check_collide DIR STEMS: one untimed morvidex -l '*' inside DIR on all
+# processors must write STEMS .lo files, the middle stem's as expected_of
+# says of the one of its sources that the directory lists last (the one
+# converted last, whose output stays); a second one on one processor
+# (taskset -c 0) must print the same lines and leave the same outputs.
+check_collide() {
+    local dir=$1 stems=$2 stem entry suffix last_source all_lines one_lines all_outputs
+    stem=$dir/$(collide_stem "$stems" $((stems / 2)))
+    all_lines=$(cd -- "$dir" && "$PROG" -l '*') || die "morvidex -l '*' failed in $dir"
+    [[ $(count_flat "$dir") -eq $stems ]] || die "morvidex -l '*' wrote $(count_flat "$dir") .lo files in $dir"
+    # ls -f lists in the directory's own order, as the walk takes it (find
+    # may not: on ext4 it sorts a large directory's entries by inode).
+    last_source=''
+    while IFS= read -r entry; do
+        for suffix in $COLLIDE_SUFFIXES; do
+            if [[ $entry == "${stem##*/}$suffix" ]]; then last_source=$dir/$entry; fi
+        done
+    done < <(ls -f -- "$dir")
+    [[ -n $last_source ]] || die "no source of ${stem##*/} in $dir"
+    cmp -s "$stem.lo" <(expected_of "$last_source") || die "$stem.lo differs from the expected output of $last_source"
+    all_outputs=$(collide_outputs "$dir")
+    find "$dir" -maxdepth 1 -name '*.lo' -delete
+    one_lines=$(cd -- "$dir" && taskset -c 0 "$PROG" -l '*') || die "taskset -c 0 morvidex -l '*' failed in $dir"
+    [[ $one_lines == "$all_lines" ]] || die "in $dir, morvidex -l '*' prints other lines on one processor than on all"
+    [[ $(collide_outputs "$dir") == "$all_outputs" ]] \
+        || die "in $dir, morvidex -l '*' leaves other outputs on one processor than on all"
+    find "$dir" -maxdepth 1 -name '*.lo' -delete
 }
 
 # ---------------------------------------------------------------------------
@@ -377,6 +452,19 @@ time_flat() {
             fi
             cd -- "$BENCH_DIR"
         done
+    done
+}
+
+# The collide groups, collide-PLACE, each run inside its directory.
+time_collide() {
+    local q place
+    q=$(printf '%q' "$PROG")
+    for place in tmpfs disk; do
+        if [[ $place == tmpfs ]]; then cd -- "$BENCH_DIR/collide"; else cd -- "$DISK_DIR/collide"; fi
+        rounds "collide-$place" "$FLAT_PREPARE" \
+            all "$q -l '*' >/dev/null" \
+            one "taskset -c 0 $q -l '*' >/dev/null"
+        cd -- "$BENCH_DIR"
     done
 }
 
@@ -485,6 +573,27 @@ print_flat_table() {
     done
 }
 
+print_collide_table() {
+    local place per_stem files
+    per_stem=$(wc -w <<<"$COLLIDE_SUFFIXES")
+    files=$((COLLIDE_STEMS * per_stem))
+    printf '\ncollide: medians of %s interleaved rounds (seconds); all/one: median of\n' "$RUNS"
+    printf 'the per-round ratios on all processors / on one (taskset -c 0)\n'
+    printf '%-44s %9s %10s\n' command median all/one
+    for place in tmpfs disk; do
+        if [[ $place == tmpfs ]]; then
+            printf 'tmpfs, %s stems x %s (%s files) of %s:\n' \
+                "$COLLIDE_STEMS" "$per_stem" "$files" "$(size_words "$COLLIDE_BYTES")"
+        else
+            printf 'own disk (%s), %s stems x %s (%s files) of %s:\n' \
+                "$DISK_FS" "$COLLIDE_STEMS" "$per_stem" "$files" "$(size_words "$COLLIDE_BYTES")"
+        fi
+        printf '%-44s %9s %10s\n' "  morvidex -l '*' (all processors)" \
+            "$(median "collide-$place" all)" "$(median "collide-$place" all one)"
+        printf '%-44s %9s %10s\n' "  morvidex -l '*' (taskset -c 0)" "$(median "collide-$place" one)" -
+    done
+}
+
 # One untimed tree run under strace -c: calls per converted file by name.
 # In strace's table the calls are the 4th column and the name the last; the
 # errors column is blank when there were none.
@@ -578,12 +687,37 @@ bench_flat() {
     print_flat_table
 }
 
+# The collide groups: the data on the tmpfs and a copy on the disk, the
+# checks, the rounds, the table. The flat data, if any, goes first.
+bench_collide() {
+    local dir mounted
+    rm -rf -- big.txt tree strace.txt flat-big flat-small "$DISK_DIR/flat-big" "$DISK_DIR/flat-small"
+    make_collide collide "$COLLIDE_STEMS" "$COLLIDE_BYTES" 17
+    cp -rT collide "$DISK_DIR/collide"
+    sync
+    DISK_FS=$(stat -f -c %T -- "$DISK_DIR")
+    mounted=$(df --output=fstype,target -- "$DISK_DIR" | awk 'NR == 2 { print $1 " on " $2 }')
+    printf '\ncollide directory: morvidex -l '"'*'"' run inside it; sync before every run\n'
+    printf 'own disk: %s (stat -f: %s; mounted: %s)\n' "$DISK_DIR" "$DISK_FS" "$mounted"
+    printf 'data: %s stems, each with %s of %s (%s files); on the tmpfs and on the disk\n' \
+        "$COLLIDE_STEMS" "$COLLIDE_SUFFIXES" "$(size_words "$COLLIDE_BYTES")" \
+        "$((COLLIDE_STEMS * $(wc -w <<<"$COLLIDE_SUFFIXES")))"
+    for dir in "$BENCH_DIR" "$DISK_DIR"; do check_collide "$dir/collide" "$COLLIDE_STEMS"; done
+    printf 'output checked: in both directories every stem'"'"'s .lo counted, the middle one byte for byte,\n'
+    printf 'and the lines printed and the outputs alike on all processors and on one\n\n'
+    printf 'load before: %s\n' "$(uptime)"
+    time_collide
+    printf 'load after:  %s\n' "$(uptime)"
+    print_collide_table
+}
+
 start_inside() {
     local caller_ns=${MORVIDEX_BENCH_CALLER_NS-} root
     BENCH_DIR=$MORVIDEX_BENCH_DIR DISK_DIR=${MORVIDEX_BENCH_DISK_DIR-} PROG=$1 RUNS=$2
     unset MORVIDEX_BENCH_DIR MORVIDEX_BENCH_DISK_DIR MORVIDEX_BENCH_CALLER_NS
     read_settings
-    ((WANT_FLAT == 0)) || [[ -d $DISK_DIR ]] || die "no scratch directory on the disk for the flat groups"
+    ((WANT_FLAT == 0 && WANT_COLLIDE == 0)) || [[ -d $DISK_DIR ]] \
+        || die "no scratch directory on the disk for the flat and collide groups"
     root=$(dirname -- "$(dirname -- "$(realpath -- "${BASH_SOURCE[0]}")")")
     FLOOR_SRC=${FLOOR_SRC:-$(realpath -m -- "$root/../shared/yardsticks/floor.cpp")}
     [[ -n $caller_ns && $(readlink /proc/self/ns/mnt) != "$caller_ns" ]] \
@@ -601,6 +735,7 @@ start_inside() {
     gen_block 12345 >block.txt
     if ((WANT_BIG || WANT_TREE)); then bench_big_tree; fi
     if ((WANT_FLAT)); then bench_flat; fi
+    if ((WANT_COLLIDE)); then bench_collide; fi
 }
 
 if [[ -n ${MORVIDEX_BENCH_DIR-} ]]; then
