@@ -14,6 +14,9 @@
 #   FLAT_SMALL_FILES  files of 2 KiB in the second one (default 20000)
 #   COLLIDE_STEMS     stems in the collide directory, three files of 2 KiB
 #                     each (default 5000)
+#   BENCH_LANDED      another build of morvidex (the landed one, say), timed
+#                     in the same rounds on all processors and on one in the
+#                     big, tree and flat groups
 #   FLOOR_SRC         the yardstick's source (default
 #                     ../shared/yardsticks/floor.cpp from the project root)
 #
@@ -408,20 +411,42 @@ rounds() {
     eval "$prepare"
 }
 
+# beside ARGS: the commands timed beside morvidex in a group: the landed
+# program with ARGS on all processors and on one, when BENCH_LANDED names
+# it, and the floor's command FLOOR_ARGS (a global) on as many threads as
+# processors and on one, when there is a floor; as NAME COMMAND pairs.
+beside() {
+    local l f
+    BESIDE=()
+    if [[ -n ${BENCH_LANDED-} ]]; then
+        l=$(printf '%q' "$BENCH_LANDED")
+        BESIDE+=(landed-all "$l $1 >/dev/null" landed-one "taskset -c 0 $l $1 >/dev/null")
+    fi
+    if [[ -n $FLOOR && -n $FLOOR_ARGS ]]; then
+        f=$(printf '%q' "$FLOOR")
+        BESIDE+=(floor-all "$f ${FLOOR_ARGS/THREADS/$NPROC} >/dev/null"
+            floor-one "taskset -c 0 $f ${FLOOR_ARGS/THREADS/1} >/dev/null")
+    fi
+}
+
 time_all() {
     local q
     q=$(printf '%q' "$PROG")
     if ((WANT_BIG)); then
+        FLOOR_ARGS='big THREADS big.txt out'
+        beside '-l big.txt'
         rounds big 'rm -f big.lo out' \
             all "$q -l big.txt >/dev/null" \
             one "taskset -c 0 $q -l big.txt >/dev/null" \
-            cat 'cat big.txt > out'
+            cat 'cat big.txt > out' "${BESIDE[@]}"
     fi
     if ((WANT_TREE)); then
+        FLOOR_ARGS='tree THREADS tree'
+        beside '-lr tree'
         rounds tree "find tree -name '*.lo' -delete; rm -rf copy" \
             all "$q -lr tree >/dev/null" \
             one "taskset -c 0 $q -lr tree >/dev/null" \
-            cp 'cp -rT tree copy'
+            cp 'cp -rT tree copy' "${BESIDE[@]}"
     fi
 }
 
@@ -438,18 +463,11 @@ time_flat() {
     for place in tmpfs disk; do
         for size in big small; do
             cd -- "$(flat_dir "$place" "$size")"
-            if [[ -n $FLOOR ]]; then
-                f=$(printf '%q' "$FLOOR")
-                rounds "flat-$place-$size" "$FLAT_PREPARE" \
-                    all "$q -l '*' >/dev/null" \
-                    one "taskset -c 0 $q -l '*' >/dev/null" \
-                    floor-all "$f flat $NPROC . >/dev/null" \
-                    floor-one "taskset -c 0 $f flat 1 . >/dev/null"
-            else
-                rounds "flat-$place-$size" "$FLAT_PREPARE" \
-                    all "$q -l '*' >/dev/null" \
-                    one "taskset -c 0 $q -l '*' >/dev/null"
-            fi
+            FLOOR_ARGS='flat THREADS .'
+            beside "-l '*'"
+            rounds "flat-$place-$size" "$FLAT_PREPARE" \
+                all "$q -l '*' >/dev/null" \
+                one "taskset -c 0 $q -l '*' >/dev/null" "${BESIDE[@]}"
             cd -- "$BENCH_DIR"
         done
     done
@@ -505,11 +523,31 @@ print_table() {
         row 'cat big.txt > out' big cat
         row 'morvidex -l big.txt (all processors)' big all cat "$BIG_TARGET"
         row 'morvidex -l big.txt (taskset -c 0)' big one cat
+        beside_rows big cat
     fi
     if ((WANT_TREE)); then
         row 'cp -rT tree copy' tree cp
         row 'morvidex -lr tree (all processors)' tree all cp "$TREE_TARGET"
         row 'morvidex -lr tree (taskset -c 0)' tree one cp
+        beside_rows tree cp
+    fi
+}
+
+# beside_rows GROUP BASE: the rows of the landed program and the floor in
+# GROUP against BASE, then each program against the floor, on as many
+# threads and on one.
+beside_rows() {
+    local name
+    for name in landed-all landed-one floor-all floor-one; do
+        if grep -q "^$1 $name " "$TIMES"; then row "  $name" "$1" "$name" "$2"; fi
+    done
+    if grep -q "^$1 floor-all " "$TIMES"; then
+        for name in all landed-all; do
+            if grep -q "^$1 $name " "$TIMES"; then row "  $name / floor-all" "$1" "$name" floor-all; fi
+        done
+        for name in one landed-one; do
+            if grep -q "^$1 $name " "$TIMES"; then row "  $name / floor-one" "$1" "$name" floor-one; fi
+        done
     fi
 }
 
@@ -565,6 +603,10 @@ print_flat_table() {
             fi
             flat_row "  morvidex -l '*' (all processors)" "$group" all one "$target" "$floor_all"
             flat_row "  morvidex -l '*' (taskset -c 0)" "$group" one '' '' "$floor_one"
+            if [[ -n ${BENCH_LANDED-} ]]; then
+                flat_row "  landed -l '*' (all processors)" "$group" landed-all landed-one '' "$floor_all"
+                flat_row "  landed -l '*' (taskset -c 0)" "$group" landed-one '' '' "$floor_one"
+            fi
             if [[ -n $FLOOR ]]; then
                 flat_row "  floor flat $NPROC" "$group" floor-all floor-one '' ''
                 flat_row "  floor flat 1 (taskset -c 0)" "$group" floor-one '' '' ''
@@ -620,11 +662,11 @@ build_floor() {
     elif ! command -v g++ >/dev/null; then
         printf "floor rows skipped: no g++ to compile %s (Debian: apt-get install %s)\n" \
             "$FLOOR_SRC" "$(package_of g++)"
-    elif ! g++ -O2 -pthread -o "$BENCH_DIR/floor" "$FLOOR_SRC"; then
+    elif ! g++ -O3 -march=native -pthread -o "$BENCH_DIR/floor" "$FLOOR_SRC"; then
         printf 'floor rows skipped: %s does not compile\n' "$FLOOR_SRC"
     else
         FLOOR=$BENCH_DIR/floor
-        printf 'floor: %s, compiled with g++ -O2 -pthread\n' "$FLOOR_SRC"
+        printf 'floor: %s, compiled with g++ -O3 -march=native -pthread\n' "$FLOOR_SRC"
     fi
 }
 
@@ -646,6 +688,8 @@ bench_big_tree() {
         printf 'data: %s\n' "${data[0]}"
     fi
     check_outputs
+    NPROC=$(nproc)
+    build_floor
     printf 'load before: %s\n' "$(uptime)"
     time_all
     printf 'load after:  %s\n' "$(uptime)"

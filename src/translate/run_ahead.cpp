@@ -52,6 +52,27 @@ unsigned take_jobs(scheduler *s, item **taken) {
   return n;
 }
 
+// Takes up to TAKE_AT_ONCE waiting conversions from the newest published
+// back: the walking thread's share while it waits for the oldest, which
+// the workers take from the front, so that they convert in directories
+// apart where they can (creates in one directory take turns on its lock).
+// Under lock.
+unsigned take_newest(scheduler *s, item **taken) {
+  if (oldest_waiting(s) == nullptr)
+    return 0;
+  ring *r = &s->items;
+  unsigned n = 0;
+  for (unsigned long long p = r->reported + r->published;
+       n < TAKE_AT_ONCE && p-- > s->waiting_from;) {
+    if (is_waiting(ring_at(r, p))) {
+      taken[n] = &ring_at(r, p);
+      taken[n++]->state = JOB_RUNNING;
+    }
+  }
+  s->running += n;
+  return n;
+}
+
 // Converts the n jobs taken beside the other work, with the lock left
 // meanwhile, and records what they came to.
 void convert_taken(scheduler *s, item **taken, unsigned n) {
@@ -237,7 +258,7 @@ void finish_oldest(scheduler *s, item *oldest) {
   publish(s);
   item *taken[TAKE_AT_ONCE];
   while (oldest->state != JOB_DONE) {
-    unsigned n = take_jobs(s, taken);
+    unsigned n = take_newest(s, taken);
     if (n > 0)
       convert_taken(s, taken, n);
     else

@@ -28,7 +28,10 @@
 // order.  That is the only work that a worker gives another.
 //
 // Where the walking thread waits, and why.  For the oldest item to be done
-// (it takes waiting jobs itself meanwhile); for every job to be reported
+// (it takes waiting jobs itself meanwhile, from the newest back, while the
+// workers take them from the oldest on, so that they tend to convert in
+// different directories: creates in one directory take turns on its
+// lock); for every job to be reported
 // before a listing of a directory in which a job is pending (the listing
 // must show what one conversion after another leaves), before a fatal
 // exit, and when a descriptor or memory runs short while workers may hold
