@@ -37,7 +37,9 @@
 #             is timed on the tmpfs and on a scratch directory on the disk
 #             (mktemp -d under BENCH_DISK_DIR, removed on exit), with an
 #             untimed sync before every run, beside the yardstick
-#             "floor flat" (compiled here with g++ -O2 -pthread; skipped if
+#             "floor flat" (compiled here with g++ -O3 -march=native -pthread,
+#             as its source asks, and timed beside the big file and the tree
+#             too; skipped if
 #             its source is missing) on as many threads as processors and on
 #             one, pinned like the program.
 #   collide:  morvidex -l '*' run inside one directory of COLLIDE_STEMS
