@@ -273,7 +273,8 @@ void finish_oldest(scheduler *s, item *oldest) {
 }
 
 bool may_run_ahead(scheduler *s, const conversion_dir *dir, const char *path,
-                   const char *name, bool known_plain) {
+                   const char *name, const unsigned long long *keys,
+                   bool known_plain) {
   // A bare name with a stem: the target is neither the source nor a name
   // the walk converts (".lo").  Where the file system folds case, only
   // ASCII letters are known to fold alike, "\\" and ":" are separators
@@ -282,8 +283,7 @@ bool may_run_ahead(scheduler *s, const conversion_dir *dir, const char *path,
   if (path[0] == '.' || std::strpbrk(path, fold ? "/\\:~" : "/") != nullptr ||
       same_name(path, name, fold) || (fold && has_wide_bytes(path)) ||
       dir->handle == NO_HANDLE ||
-      shares_a_name(s, dir, path, name_key(path, fold), name,
-                    name_key(name, fold)))
+      shares_a_name(s, dir, path, keys[0], name, keys[1]))
     return false;
   if (!known_plain) {
     file_status status{};

@@ -171,23 +171,14 @@ bool schedule_ahead(scheduler *s, conversion_dir **slot, const char *path,
   if (*slot == nullptr)
     *slot = open_current_dir(s);
   conversion_dir *dir = *slot;
-  if (dir == nullptr || !may_run_ahead(s, dir, path, name, known_plain))
+  bool fold = names_fold();
+  unsigned long long keys[2] = {name_key(path, fold), name_key(name, fold)};
+  if (dir == nullptr || !may_run_ahead(s, dir, path, name, keys, known_plain))
     return false;
   unsigned place = free_place(s);
   item &it = s->items.items[place];
-  bool fold = names_fold();
-  it = item{ITEM_JOB,
-            JOB_WAITING,
-            nullptr,
-            nullptr,
-            nullptr,
-            case_mode,
-            dir,
-            false,
-            {CONVERTED, 0},
-            name_key(path, fold),
-            name_key(name, fold),
-            false};
+  it = item{ITEM_JOB, JOB_WAITING, nullptr,        nullptr, nullptr, case_mode,
+            dir,      false,       {CONVERTED, 0}, keys[0], keys[1], false};
   if (!copy_names(&it, s->items.rooms[place], path, name))
     return false;
   if (!count_names(s, it)) {

@@ -205,9 +205,11 @@ void release_scheduled(scheduler *s);
 // The walking thread's side, in schedule.cpp, calls the workers' side in
 // run_ahead.cpp:
 
-// Whether the conversion of path into name, in dir, may run ahead.
+// Whether the conversion of path into name, in dir, may run ahead; keys
+// are the names' keys, path's first.
 bool may_run_ahead(scheduler *s, const conversion_dir *dir, const char *path,
-                   const char *name, bool known_plain);
+                   const char *name, const unsigned long long *keys,
+                   bool known_plain);
 
 // Gives serve jobs to the pool once enough items wait, starting the crew.
 void start_workers(scheduler *s);
