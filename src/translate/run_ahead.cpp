@@ -33,40 +33,22 @@ item *oldest_waiting(scheduler *s) {
   return s->waiting_from < end ? &ring_at(r, s->waiting_from) : nullptr;
 }
 
-// Takes the oldest waiting conversion and those waiting right after it,
-// up to TAKE_AT_ONCE, into taken; how many, 0 when none waits.  Under
-// lock.
-unsigned take_jobs(scheduler *s, item **taken) {
-  item *first = oldest_waiting(s);
-  if (first == nullptr)
-    return 0;
-  ring *r = &s->items;
-  unsigned long long p = ring_position(r, first);
-  unsigned long long end = r->reported + r->published;
-  unsigned n = 0;
-  for (; n < TAKE_AT_ONCE && p < end && is_waiting(ring_at(r, p)); p++) {
-    taken[n] = &ring_at(r, p);
-    taken[n++]->state = JOB_RUNNING;
-  }
-  s->running += n;
-  return n;
-}
-
-// Takes up to TAKE_AT_ONCE waiting conversions from the newest published
-// back: the walking thread's share while it waits for the oldest, which
-// the workers take from the front, so that they convert in directories
-// apart where they can (creates in one directory take turns on its lock).
-// Under lock.
-unsigned take_newest(scheduler *s, item **taken) {
+// Takes up to TAKE_AT_ONCE waiting conversions into taken, from the oldest
+// on, or with newest from the newest published back: the walking thread's
+// share while it waits for the oldest, so that it and the workers tend to
+// convert in different directories (creates in one directory take turns
+// on its lock).  Returns how many, 0 when none waits.  Under lock.
+unsigned take_jobs(scheduler *s, item **taken, bool newest) {
   if (oldest_waiting(s) == nullptr)
     return 0;
   ring *r = &s->items;
+  unsigned long long from = s->waiting_from, end = r->reported + r->published;
   unsigned n = 0;
-  for (unsigned long long p = r->reported + r->published;
-       n < TAKE_AT_ONCE && p-- > s->waiting_from;) {
-    if (is_waiting(ring_at(r, p))) {
-      taken[n] = &ring_at(r, p);
-      taken[n++]->state = JOB_RUNNING;
+  for (unsigned long long i = 0; n < TAKE_AT_ONCE && i < end - from; i++) {
+    item &it = ring_at(r, newest ? end - 1 - i : from + i);
+    if (is_waiting(it)) {
+      it.state = JOB_RUNNING;
+      taken[n++] = &it;
     }
   }
   s->running += n;
@@ -101,7 +83,7 @@ void serve(void *arg) {
   platform_lock_take(&s->lock);
   item *taken[TAKE_AT_ONCE];
   unsigned n = 0;
-  while (k != nullptr && (n = take_jobs(s, taken)) > 0)
+  while (k != nullptr && (n = take_jobs(s, taken, false)) > 0)
     convert_taken(s, taken, n);
   s->serving--;
   platform_lock_release(&s->lock);
@@ -258,7 +240,7 @@ void finish_oldest(scheduler *s, item *oldest) {
   publish(s);
   item *taken[TAKE_AT_ONCE];
   while (oldest->state != JOB_DONE) {
-    unsigned n = take_newest(s, taken);
+    unsigned n = take_jobs(s, taken, true);
     if (n > 0)
       convert_taken(s, taken, n);
     else
