@@ -237,24 +237,14 @@ const scheduler_ops FILE_CONVERSIONS = {convert_job, undo_job, report_item,
 
 void scheduler_init(scheduler *s, const scheduler_ops *ops,
                     unsigned processors) {
+  // Nothing scheduled, no name counted, no directory held, no worker.
+  std::memset(static_cast<void *>(s), 0, sizeof *s);
   s->ops = ops;
   crew_init(&s->workers, processors);
   s->may_run_ahead =
       processors > 1 && platform_descriptor_limit() >= LEAST_DESCRIPTOR_LIMIT;
-  s->offered = false;
-  s->items.reported = 0;
-  s->items.count = 0;
-  s->items.published = 0;
-  std::memset(&s->names, 0, sizeof s->names);
-  s->dir_count = 0;
   platform_lock_init(&s->lock);
   platform_cond_init(&s->done);
-  s->waiting_from = 0;
-  s->running = 0;
-  s->serving = 0;
-  s->holding = false;
-  s->taken_seen = false;
-  s->taken_known = false;
 }
 
 void scheduler_end(scheduler *s) {
@@ -354,8 +344,6 @@ int open_listing(scheduler *s, listing_opener *o) {
   report_scheduled(s);
   return o->open(o);
 }
-
-void settle_before_reading(scheduler *s) { report_scheduled(s); }
 
 void report_scheduled(scheduler *s) {
   while (s->items.count > 0)

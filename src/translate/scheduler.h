@@ -189,10 +189,6 @@ struct listing_opener {
 // it is opened again once everything scheduled is reported.
 int open_listing(scheduler *s, listing_opener *o);
 
-// Reads of a directory that may show what conversions left: everything
-// scheduled is reported first.
-void settle_before_reading(scheduler *s);
-
 // Waits for every scheduled conversion and reports each, and the lines
 // between them, in order; then the workers end.
 void report_scheduled(scheduler *s);

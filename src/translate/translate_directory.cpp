@@ -155,7 +155,7 @@ void read_entries(level *at, int recurse, int case_mode, const char *pattern) {
   for (;;) {
     listing_read next = platform_listing_next_read(at->listing);
     if (next == READ_MORE || (next == READ_NEW_ONLY && at->saw_unknown))
-      settle_before_reading(at->s);
+      report_scheduled(at->s);
     const char *name = platform_readdir(at->listing, &hint, &is_link);
     if (name == nullptr)
       return;
