@@ -104,7 +104,7 @@ int hold_directory(const char *name, bool nested, platform_dir *d) {
 // unless dir is empty or already ends in a separator or a drive colon,
 // then "*.*"; the directory is held by its name, or by "." after a drive
 // or nothing at all.
-int open_listing(const char *dir, bool nested, platform_dir **listing) {
+int start_listing(const char *dir, bool nested, platform_dir **listing) {
   std::size_t n = std::strlen(dir);
   char last = n > 0 ? dir[n - 1] : '\0';
   bool bare = n == 0 || last == ':' || last == '\\' || last == '/';
@@ -153,12 +153,12 @@ int platform_open_directory(const char *name, file_handle *h, file_id *id) {
 }
 
 int platform_opendir(const char *dir, platform_dir **listing) {
-  return open_listing(dir, false, listing);
+  return start_listing(dir, false, listing);
 }
 
 int platform_opendir_in(const platform_dir * /*parent*/, const char *name,
                         platform_dir **listing) {
-  return open_listing(name, true, listing);
+  return start_listing(name, true, listing);
 }
 
 // Win32 enters a directory by name only: it is entered, then checked to
