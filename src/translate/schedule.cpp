@@ -237,14 +237,21 @@ const scheduler_ops FILE_CONVERSIONS = {convert_job, undo_job, report_item,
 
 void scheduler_init(scheduler *s, const scheduler_ops *ops,
                     unsigned processors) {
-  // Nothing scheduled, no name counted, no directory held, no worker.
-  std::memset(static_cast<void *>(s), 0, sizeof *s);
+  // Nothing scheduled, no directory held, no worker.  The name table is
+  // empty already: every name counted is counted out at its report.
+  assert(s->names.used == 0);
   s->ops = ops;
   crew_init(&s->workers, processors);
   s->may_run_ahead =
       processors > 1 && platform_descriptor_limit() >= LEAST_DESCRIPTOR_LIMIT;
+  s->offered = false;
+  s->items.reported = s->items.count = s->items.published = 0;
+  s->dir_count = 0;
   platform_lock_init(&s->lock);
   platform_cond_init(&s->done);
+  s->waiting_from = 0;
+  s->running = s->serving = 0;
+  s->holding = s->taken_seen = s->taken_known = false;
 }
 
 void scheduler_end(scheduler *s) {
