@@ -65,6 +65,11 @@ void crew_stop(crew *c) {
   c->shelf = nullptr;
 }
 
+void crew_end(crew *c) {
+  crew_stop(c);
+  platform_lock_destroy(&c->lock);
+}
+
 kit *crew_take_kit(crew *c) {
   platform_lock_take(&c->lock);
   kit *k = c->shelf;

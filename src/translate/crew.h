@@ -45,8 +45,12 @@ void crew_init(crew *c, unsigned processors);
 // Returns how many run.
 unsigned crew_start(crew *c);
 
-// Lets every worker end, once its job is done, and frees the kits.
+// Lets every worker end, once its job is done, and frees the kits; the
+// crew may start again.
 void crew_stop(crew *c);
+
+// Stops the crew for good.
+void crew_end(crew *c);
 
 // A kit off the shelf, or nullptr when every one is in use; and back.
 kit *crew_take_kit(crew *c);
