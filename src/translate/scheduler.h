@@ -31,11 +31,11 @@
 // (it takes waiting jobs itself meanwhile, from the newest back, while the
 // workers take them from the oldest on, so that they tend to convert in
 // different directories: creates in one directory take turns on its
-// lock); for every job to be reported
-// before a listing of a directory in which a job is pending (the listing
-// must show what one conversion after another leaves), before a fatal
-// exit, and when a descriptor or memory runs short while workers may hold
-// some; and for the running jobs to end before an undo.
+// lock); for every job to be reported before a listing of a directory in
+// which a job is pending (the listing must show what one conversion after
+// another leaves), before a fatal exit, and when a descriptor or memory
+// runs short while workers may hold some; and for the running jobs to end
+// before an undo.
 //
 // When the pool starts and stops.  The crew starts once START_BATCH items
 // wait (fewer are done sooner by the walking thread alone), or when the
@@ -49,12 +49,13 @@
 //   read by the workers; count and the items past reported + published
 //   are the walking thread's alone.
 // - an item's state, outcome and beside_others, once it is published:
-//   written by the thread that took it, read by the walking thread.
+//   written by the thread that took it, and by the walking thread when it
+//   undoes it; read by the walking thread.
 // - waiting_from: no published job before it waits; moved by whoever
 //   looks for a waiting job, and by the walking thread when it retires or
 //   undoes items.  reported <= waiting_from <= reported + published.
 // - running: jobs taken and not yet recorded; holding: set by the walking
-//   thread while it undoes, no job is taken meanwhile; serving: serve jobs
+//   thread while it undoes or ends the workers, no job is taken meanwhile; serving: serve jobs
 //   given to the pool and not yet ended, at most one per worker;
 //   taken_seen: whether any job found its target taken.
 // - an item's path, name, case and directory are written before it is
