@@ -55,9 +55,9 @@
 //   looks for a waiting job, and by the walking thread when it retires or
 //   undoes items.  reported <= waiting_from <= reported + published.
 // - running: jobs taken and not yet recorded; holding: set by the walking
-//   thread while it undoes or ends the workers, no job is taken meanwhile; serving: serve jobs
-//   given to the pool and not yet ended, at most one per worker;
-//   taken_seen: whether any job found its target taken.
+//   thread while it undoes or ends the workers, no job is taken meanwhile;
+//   serving: serve jobs given to the pool and not yet ended, at most one per
+//   worker; taken_seen: whether any job found its target taken.
 // - an item's path, name, case and directory are written before it is
 //   published and never change while it is in the ring.
 // - a held directory's handle: written by the walking thread before a job
