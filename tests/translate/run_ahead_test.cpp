@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -23,15 +24,16 @@ namespace {
 
 constexpr unsigned PROCESSORS = 4;
 
-// What the fake conversions meet, and what they did.
+// What the fakes meet, and what they did: "ahead P", "turn P" and "alone
+// P" for conversions, "undo P", "report P", "line P", "by itself P" and
+// "open" for a listing.
 struct world {
   std::mutex m;
-  std::set<std::string> taken_once, short_once; // paths, first try ahead
-  std::set<std::string> targets;                // names that exist
-  std::vector<std::string> events;              // in the order done
-  std::map<std::string, int> tries;             // conversions of a path
-};
-world *w = nullptr;
+  std::string taken_once, short_once; // first tried ahead, fails so
+  std::set<std::string> targets;      // names that exist
+  std::vector<std::string> events;
+  std::map<std::string, int> tries;
+} *w = nullptr;
 
 void note(const std::string &event) {
   std::lock_guard<std::mutex> hold(w->m);
@@ -41,18 +43,18 @@ void note(const std::string &event) {
 conversion_outcome fake_convert(const item &job, bool new_only, crew *helpers) {
   std::this_thread::sleep_for(std::chrono::microseconds(job.path[1] * 20));
   std::lock_guard<std::mutex> hold(w->m);
-  std::string path = job.path, name = job.name;
+  std::string path = job.path;
   bool first = w->tries[path]++ == 0;
   w->events.push_back((new_only  ? "ahead "
                        : helpers ? "turn "
                                  : "alone ") +
                       path);
-  if (new_only && (w->targets.count(name) != 0 ||
-                   (first && w->taken_once.count(path) != 0)))
+  if (new_only &&
+      (w->targets.count(job.name) != 0 || (first && path == w->taken_once)))
     return {TARGET_EXISTS, EEXIST};
-  if (new_only && first && w->short_once.count(path) != 0)
+  if (new_only && first && path == w->short_once)
     return {WRITE_FAILED, ENOSPC};
-  w->targets.insert(name);
+  w->targets.insert(job.name);
   return {CONVERTED, 0};
 }
 
@@ -63,9 +65,8 @@ void fake_undo(const item &job) {
 }
 
 void fake_report(const item &it) {
-  note(it.kind == ITEM_JOB ? std::string("report ") + it.path +
-                                 (it.outcome.result == CONVERTED ? "" : " !")
-                           : std::string("line ") + it.path);
+  note((it.kind == ITEM_JOB ? "report " : "line ") + std::string(it.path) +
+       (it.outcome.result == CONVERTED ? "" : " !"));
 }
 
 void fake_alone(const char *path, int, crew *) {
@@ -73,6 +74,14 @@ void fake_alone(const char *path, int, crew *) {
 }
 
 const scheduler_ops FAKE = {fake_convert, fake_undo, fake_report, fake_alone};
+
+int fake_open(listing_opener *o) {
+  note("open");
+  o->id_known = true;
+  return 0;
+}
+
+void fake_close(listing_opener *) {}
 
 class Scheduler : public testing::Test {
 protected:
@@ -89,134 +98,105 @@ protected:
     scheduler_end(&s);
     w = nullptr;
   }
-  // Schedules files f0.txt ... in program order, a line after every
-  // seventh; returns the reports one processor gives.
+  // Schedules f0.txt ... in program order, a line after every seventh;
+  // returns what one processor prints for them.
   std::vector<std::string> schedule(int files) {
-    std::vector<std::string> expected;
+    std::vector<std::string> printed;
     for (int i = 0; i < files; i++) {
       std::string path = "f" + std::to_string(i) + ".txt";
       schedule_conversion(&s, &dir, path.c_str(), MODE_LOWER, true);
-      expected.push_back("report " + path);
+      printed.push_back("report " + path);
       if (i % 7 == 6) {
         schedule_line(&s, "%s", path.c_str());
-        expected.push_back("line " + path);
+        printed.push_back("line " + path);
       }
     }
-    return expected;
+    return printed;
   }
-  // The events that begin with prefix, in order.
-  std::vector<std::string> only(const std::string &prefix) {
+  std::vector<std::string> printed() {
     std::vector<std::string> kept;
     for (auto &e : here.events)
-      if (e.rfind(prefix, 0) == 0)
+      if (e.rfind("report ", 0) == 0 || e.rfind("line ", 0) == 0)
         kept.push_back(e);
     return kept;
   }
+  long count(const std::string &prefix) {
+    return std::count_if(here.events.begin(), here.events.end(),
+                         [&](auto &e) { return e.rfind(prefix, 0) == 0; });
+  }
   std::size_t at(const std::string &event) {
-    for (std::size_t i = 0; i < here.events.size(); i++)
-      if (here.events[i] == event)
-        return i;
-    return here.events.size();
+    return std::find(here.events.begin(), here.events.end(), event) -
+           here.events.begin();
   }
 };
 
 TEST_F(Scheduler, ReportsInProgramOrderWhileWorkersRunAhead) {
   std::vector<std::string> expected = schedule(300);
   report_scheduled(&s);
-  std::vector<std::string> both;
-  for (auto &e : here.events)
-    if (e.rfind("report ", 0) == 0 || e.rfind("line ", 0) == 0)
-      both.push_back(e);
-  EXPECT_EQ(expected, both);
-  EXPECT_EQ(300u, only("ahead ").size()) << "every file ran ahead once";
+  EXPECT_EQ(expected, printed());
+  EXPECT_EQ(300, count("ahead ")) << "every file ran ahead once";
   EXPECT_EQ(nullptr, s.workers.pool) << "workers end once all is reported";
 }
 
 TEST_F(Scheduler, FailuresOfWorkRunningAheadAreTriedAgainInTurn) {
   struct row {
-    const char *what;
-    std::set<std::string> world::*set;
+    std::string world::*fails;
     const char *again; // how the oldest is converted once more
-  } const rows[] = {
-      {"a taken target", &world::taken_once, "turn f40.txt"},
-      {"a shortage", &world::short_once, "alone f40.txt"},
-  };
+  } const rows[] = {{&world::taken_once, "turn f40.txt"},
+                    {&world::short_once, "alone f40.txt"}};
   for (const row &r : rows) {
-    SCOPED_TRACE(r.what);
+    SCOPED_TRACE(r.again);
     here.events.clear();
     here.tries.clear();
     here.targets.clear();
-    (here.*r.set) = {"f40.txt"};
+    here.*r.fails = "f40.txt";
     std::vector<std::string> expected = schedule(120);
     report_scheduled(&s);
-    close_conversion_dir(&s, dir);
-    dir = nullptr;
-    (here.*r.set).clear();
-    std::vector<std::string> reports = only("report ");
-    std::vector<std::string> want = {};
-    for (auto &e : expected)
-      if (e.rfind("report ", 0) == 0)
-        want.push_back(e);
-    EXPECT_EQ(want, reports) << "each converted, in order";
-    ASSERT_LT(at(r.again), here.events.size()) << "not converted again";
-    EXPECT_LT(at("report f39.txt"), at(r.again));
+    here.*r.fails = "";
+    EXPECT_EQ(expected, printed()) << "each converted, in order";
+    EXPECT_LT(at("report f39.txt"), at(r.again)) << "converted again";
     EXPECT_LT(at(r.again), at("report f40.txt"));
-    // What ran ahead of it was undone before, and converted again after.
-    for (auto &e : only("undo "))
-      EXPECT_LT(at(e), at(r.again)) << e;
+    // What ran ahead of it is undone first, and converted again after.
+    for (auto &e : here.events)
+      EXPECT_TRUE(e.rfind("undo ", 0) != 0 || at(e) < at(r.again)) << e;
   }
 }
 
 TEST_F(Scheduler, ANameSharedWithPendingWorkWaitsForItAll) {
   schedule(20);
+  // f3.c writes f3.lo, as f3.txt does: it waits for the twenty before it
+  // and is converted by itself; g.txt shares nothing.
   for (const char *path : {"f3.c", "g.txt"})
     schedule_conversion(&s, &dir, path, MODE_LOWER, true);
   report_scheduled(&s);
-  // f3.c writes f3.lo, as f3.txt does: it waits for the twenty before it
-  // and is converted by itself; g.txt shares nothing.
-  ASSERT_LT(at("by itself f3.c"), here.events.size());
   EXPECT_LT(at("report f19.txt"), at("by itself f3.c"));
+  EXPECT_LT(at("by itself f3.c"), here.events.size());
   EXPECT_EQ(0u, here.tries.count("f3.c"));
   EXPECT_EQ(1, here.tries["g.txt"]);
 }
 
-struct fake_listing {
-  listing_opener o;
-  file_id id;
-  int opens = 0;
-};
-
-int fake_open(listing_opener *o) {
-  auto *l = reinterpret_cast<fake_listing *>(o);
-  l->opens++;
-  o->id = l->id;
-  o->id_known = true;
-  note("open listing");
-  return 0;
-}
-
-void fake_close(listing_opener *) {}
-
 TEST_F(Scheduler, AListingWithConversionsPendingInItIsReadAgainAfterThem) {
   schedule(30);
   ASSERT_NE(nullptr, dir);
-  fake_listing other{{fake_open, fake_close, {0, 0}, false}, {1, 1}};
-  EXPECT_EQ(0, open_listing(&s, &other.o));
-  EXPECT_EQ(1, other.opens) << "another directory waits for nothing";
-  fake_listing same{{fake_open, fake_close, {0, 0}, false}, dir->id};
-  EXPECT_EQ(0, open_listing(&s, &same.o));
-  EXPECT_EQ(2, same.opens);
-  EXPECT_LT(at("report f29.txt"), here.events.size());
-  EXPECT_EQ("open listing", here.events.back())
-      << "opened again once all was reported";
+  struct row {
+    file_id id;
+    long opens;
+  } const rows[] = {{{1, 1}, 1}, {dir->id, 2}};
+  for (const row &r : rows) {
+    here.events.clear();
+    listing_opener o{fake_open, fake_close, r.id, false};
+    EXPECT_EQ(0, open_listing(&s, &o));
+    EXPECT_EQ(r.opens, count("open"));
+    EXPECT_EQ("open", here.events.back()) << "opened last";
+  }
+  EXPECT_EQ(30, count("report ")) << "all reported before the second open";
 }
 
-// A fake file for block runs: block b holds bytes of value b, ends with
-// a short block, and the failures planted fail once or for good.
+// A fake file of BLOCKS blocks for block runs: block b is 100 bytes of
+// one letter, the last 5; a failure planted once, or for good.
+constexpr unsigned long long BLOCKS = 40;
 struct fake_file {
-  unsigned long long blocks;
-  std::map<unsigned long long, int> put_fails, make_fails; // once
-  int make_fails_always_at = -1;
+  int read_once, write_once, read_always; // blocks, or -1
   std::mutex m;
   std::string written;
 };
@@ -225,11 +205,13 @@ int fake_make(const block_source *source, unsigned long long b, unsigned char *,
               unsigned char *out, std::size_t *n, bool *ends) {
   auto *f = static_cast<fake_file *>(source->context);
   std::lock_guard<std::mutex> hold(f->m);
-  if (static_cast<int>(b) == f->make_fails_always_at)
+  if (static_cast<int>(b) == f->read_always)
     return EIO;
-  if (f->make_fails.count(b) != 0 && f->make_fails[b]-- > 0)
+  if (static_cast<int>(b) == f->read_once) {
+    f->read_once = -1;
     return ENOMEM;
-  *ends = b + 1 >= f->blocks;
+  }
+  *ends = b + 1 == BLOCKS;
   *n = *ends ? 5 : 100;
   std::memset(out, static_cast<int>('a' + b % 26), *n);
   return 0;
@@ -239,10 +221,11 @@ int fake_put(const block_source *source, const unsigned char *out,
              std::size_t n, unsigned long long at) {
   auto *f = static_cast<fake_file *>(source->context);
   std::lock_guard<std::mutex> hold(f->m);
-  if (f->put_fails.count(at / 100) != 0 && f->put_fails[at / 100]-- > 0)
+  if (static_cast<int>(at / 100) == f->write_once) {
+    f->write_once = -1;
     return ENOSPC;
-  if (f->written.size() < at + n)
-    f->written.resize(at + n, '?');
+  }
+  f->written.resize(std::max<std::size_t>(f->written.size(), at + n), '?');
   f->written.replace(at, n, reinterpret_cast<const char *>(out), n);
   return 0;
 }
@@ -253,28 +236,21 @@ TEST(Blocks, WrittenInOrderAndTakenUpAgainAloneAfterAFailure) {
   ASSERT_LT(0u, crew_start(&c));
   struct row {
     const char *what;
-    std::map<unsigned long long, int> put_fails, make_fails;
-    int always;
-    int code;
-  } const rows[] = {
-      {"no failure", {}, {}, -1, 0},
-      {"a write fails once", {{7, 1}}, {}, -1, 0},
-      {"a read fails once", {}, {{3, 1}}, -1, 0},
-      {"a read fails for good", {}, {}, 9, EIO},
-  };
+    int read_once, write_once, read_always, code;
+  } const rows[] = {{"no failure", -1, -1, -1, 0},
+                    {"a write fails once", -1, 7, -1, 0},
+                    {"a read fails once", 3, -1, -1, 0},
+                    {"a read fails for good", -1, -1, 9, EIO}};
   for (const row &r : rows) {
     SCOPED_TRACE(r.what);
-    fake_file f{40, r.put_fails, r.make_fails, r.always, {}, {}};
+    fake_file f{r.read_once, r.write_once, r.read_always, {}, {}};
     block_source source{fake_make, fake_put, NO_HANDLE,
                         NO_HANDLE, TO_LOWER, &f};
     unsigned char raw[8], out[128];
-    block_result got = run_blocks(&source, &c, raw, out);
-    EXPECT_EQ(r.code, got.code);
+    EXPECT_EQ(r.code, run_blocks(&source, &c, raw, out).code);
     std::string want;
-    unsigned long long last = r.always >= 0 ? r.always : f.blocks;
-    for (unsigned long long b = 0; b < last; b++)
-      want += std::string(b + 1 == f.blocks ? 5 : 100,
-                          static_cast<char>('a' + b % 26));
+    for (unsigned long long b = 0; b < (r.code ? 9 : BLOCKS); b++)
+      want.append(b + 1 == BLOCKS ? 5 : 100, static_cast<char>('a' + b % 26));
     EXPECT_EQ(want, f.written);
   }
   crew_stop(&c);
