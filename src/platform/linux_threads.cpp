@@ -6,6 +6,7 @@
 #include "platform/platform.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
@@ -36,8 +37,7 @@ namespace {
 // control group (version 2) is kept: "max PERIOD" or "QUOTA PERIOD".
 const char OWN_GROUPS[] = "/proc/self/cgroup";
 const char UNIFIED_GROUP[] = "0::";
-const char GROUP_ROOT[] = "/sys/fs/cgroup";
-const char CPU_QUOTA_FILE[] = "/cpu.max";
+const char CPU_QUOTA_FILE[] = "/sys/fs/cgroup%.*s/cpu.max";
 constexpr std::size_t GROUP_TEXT_SIZE = 4096;
 
 // A worker's stack: the conversion needs little, but a thread sanitizer
@@ -69,15 +69,11 @@ unsigned quota_limit(unsigned count) {
   if (line == nullptr || (line != text && line[-1] != '\n'))
     return count;
   const char *group = line + sizeof UNIFIED_GROUP - 1;
-  std::size_t length = std::strcspn(group, "\n");
+  int length = static_cast<int>(std::strcspn(group, "\n"));
   char path[GROUP_TEXT_SIZE];
-  if (sizeof GROUP_ROOT + length + sizeof CPU_QUOTA_FILE > sizeof path)
-    return count;
-  std::memcpy(path, GROUP_ROOT, sizeof GROUP_ROOT - 1);
-  std::memcpy(path + sizeof GROUP_ROOT - 1, group, length);
-  std::memcpy(path + sizeof GROUP_ROOT - 1 + length, CPU_QUOTA_FILE,
-              sizeof CPU_QUOTA_FILE);
-  if (!read_small(path, text, sizeof text))
+  int size = std::snprintf(path, sizeof path, CPU_QUOTA_FILE, length, group);
+  if (size < 0 || static_cast<std::size_t>(size) >= sizeof path ||
+      !read_small(path, text, sizeof text))
     return count;
   char *end = nullptr;
   unsigned long long quota = std::strtoull(text, &end, 10);

@@ -81,6 +81,11 @@ bool make_spare_streams(spare_streams *streams);
 void swap_spare_streams(spare_streams *streams);
 // Frees what the pair holds.
 void free_spare_streams(spare_streams *streams);
+// The buffers of a pair made and not in use, for other work: FILE_BLOCK
+// bytes, and 2 * FILE_BLOCK bytes right after them.
+inline unsigned char *spare_buffers(const spare_streams *streams) {
+  return streams->kept[1]->buffer;
+}
 
 // Writes out what is buffered and releases the stream, also when the write
 // fails.  Returns 0, or -1 with the platform's code in *code.

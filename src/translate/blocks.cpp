@@ -91,7 +91,8 @@ void help(void *arg) {
   kit *k = crew_take_kit(c);
   platform_lock_take(&run->lock);
   if (k != nullptr)
-    take_blocks(run, k->raw, k->converted);
+    take_blocks(run, spare_buffers(&k->streams),
+                spare_buffers(&k->streams) + FILE_BLOCK);
   if (--run->posted == 0)
     platform_cond_signal(&run->idle);
   platform_lock_release(&run->lock);

@@ -1,30 +1,8 @@
 #include "translate/crew.h"
 
+#include <cassert>
+
 namespace morvidex {
-
-namespace {
-
-bool make_kit(kit *k) {
-  *k = kit{};
-  if (!make_spare_streams(&k->streams))
-    return false;
-  k->raw = static_cast<unsigned char *>(platform_buffer(FILE_BLOCK));
-  k->converted = static_cast<unsigned char *>(platform_buffer(2 * FILE_BLOCK));
-  if (k->raw != nullptr && k->converted != nullptr)
-    return true;
-  free_spare_streams(&k->streams);
-  platform_free_buffer(k->raw);
-  platform_free_buffer(k->converted);
-  return false;
-}
-
-void free_kit(kit *k) {
-  free_spare_streams(&k->streams);
-  platform_free_buffer(k->raw);
-  platform_free_buffer(k->converted);
-}
-
-} // namespace
 
 void crew_init(crew *c, unsigned processors) {
   c->pool = nullptr;
@@ -39,7 +17,7 @@ unsigned crew_start(crew *c) {
     return pool_workers(c->pool);
   unsigned want = c->processors - 1;
   while (c->kit_count < want && c->kit_count < MAX_KITS &&
-         make_kit(&c->kits[c->kit_count]))
+         make_spare_streams(&c->kits[c->kit_count].streams))
     c->kit_count++;
   c->pool = pool_create(c->kit_count);
   if (c->pool == nullptr) {
@@ -48,7 +26,7 @@ unsigned crew_start(crew *c) {
   }
   // Kits beyond what the workers that started need are freed at once.
   while (c->kit_count > pool_workers(c->pool))
-    free_kit(&c->kits[--c->kit_count]);
+    free_spare_streams(&c->kits[--c->kit_count].streams);
   for (unsigned i = 0; i < c->kit_count; i++) {
     c->kits[i].next = c->shelf;
     c->shelf = &c->kits[i];
@@ -60,7 +38,7 @@ void crew_stop(crew *c) {
   pool_free(c->pool);
   c->pool = nullptr;
   for (unsigned i = 0; i < c->kit_count; i++)
-    free_kit(&c->kits[i]);
+    free_spare_streams(&c->kits[i].streams);
   c->kit_count = 0;
   c->shelf = nullptr;
 }
@@ -80,6 +58,8 @@ kit *crew_take_kit(crew *c) {
 }
 
 void crew_give_kit(crew *c, kit *k) {
+  // Every stream a conversion opens with the kit's pair goes back to it.
+  assert(k->streams.kept[0] != nullptr && k->streams.kept[1] != nullptr);
   platform_lock_take(&c->lock);
   k->next = c->shelf;
   c->shelf = k;

@@ -12,12 +12,10 @@
 
 namespace morvidex {
 
-// A thread's means to convert: streams for whole files, and buffers for a
-// raw block (FILE_BLOCK bytes) and for it converted (2 * FILE_BLOCK).
+// A thread's means to convert: streams for whole files, whose buffers
+// hold a raw block and the block converted when it helps with blocks.
 struct kit {
   spare_streams streams;
-  unsigned char *raw;
-  unsigned char *converted;
   kit *next; // on the shelf
 };
 

@@ -14,17 +14,18 @@ namespace morvidex {
 // directory of some hundred files into the next.
 constexpr unsigned WINDOW = 1024;
 
-// Room in the ring for a conversion's path and name side by side, enough
-// for the names most files have; longer ones go to the heap.
-constexpr std::size_t NAMES_ROOM = 48;
+// Room in the ring for a conversion's path and name side by side, or a
+// line's argument; a conversion whose names do not fit runs alone, and a
+// line that does not fit is printed once all before it is reported.
+constexpr std::size_t NAMES_ROOM = 256;
 
 enum item_kind { ITEM_JOB, ITEM_LINE, ITEM_FAILURE };
 enum job_state { JOB_WAITING, JOB_RUNNING, JOB_DONE };
 
 struct conversion_dir;
 
-// One scheduled conversion or line; path and name are its own copies,
-// on the heap or in the ring's room for them.  Fixed once scheduled, but
+// One scheduled conversion or line; path and name are its own copies, in
+// the ring's room for them.  Fixed once scheduled, but
 // for state, outcome and beside_others, which the thread that takes a
 // published job writes under the scheduler's lock.
 struct item {
@@ -38,7 +39,6 @@ struct item {
   bool beside_others;                    // converted while other work ran
   conversion_outcome outcome;            // a failure's code is outcome.code
   unsigned long long path_key, name_key; // keys of path and name
-  bool on_heap;                          // path and name were allocated
 };
 
 // Positions count items in program order from the first of the run; an

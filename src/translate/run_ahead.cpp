@@ -128,43 +128,27 @@ void convert_oldest(scheduler *s, item *oldest, crew *helpers) {
   oldest->beside_others = false;
 }
 
-// The oldest conversion failed for want of space, descriptors or memory
-// while other work ran, which may be why: with every worker ended, the
-// later conversions are undone and the oldest is converted once more,
-// alone.  Only a second failure is reported.
-void convert_again_alone(scheduler *s, item *oldest) {
+// The oldest conversion found its target's name taken (whatever is there,
+// a link to a later source say, may change what later conversions read or
+// write), or failed for want of space, descriptors or memory while other
+// work ran, which may be why.  With every worker ended, the later
+// conversions are undone and the oldest is converted once more as one
+// conversion after another would: after a shortage, without helpers.
+// Only a second failure is reported.
+void convert_again(scheduler *s, item *oldest, crew *helpers) {
   stop_workers(s);
   undo_later(s, oldest);
-  convert_oldest(s, oldest, nullptr);
-}
-
-// The oldest conversion found its target's name taken: whatever is there
-// (a link to a later source, say) may change what later conversions read
-// or write, so with the workers held once their conversions end, the
-// later ones are undone, the oldest is converted as one conversion after
-// another would, and the workers go on.
-void convert_again_held(scheduler *s, item *oldest) {
-  platform_lock_take(&s->lock);
-  s->holding = true;
-  while (s->running > 0)
-    platform_cond_wait(&s->done, &s->lock);
-  undo_later(s, oldest);
-  platform_lock_release(&s->lock);
-  convert_oldest(s, oldest, &s->workers);
-  platform_lock_take(&s->lock);
-  s->holding = false;
-  offer(s);
-  platform_lock_release(&s->lock);
+  convert_oldest(s, oldest, helpers);
 }
 
 // Whether name is the source or target, or path the target, of a
-// conversion in the same directory not yet reported.  Only a key the name
-// table counts is looked for through the ring.
+// conversion in the same directory not yet reported.  Only a name whose
+// mark is counted is looked for through the ring.
 bool shares_a_name(const scheduler *s, const conversion_dir *dir,
                    const char *path, unsigned long long path_key,
                    const char *name, unsigned long long name_key) {
-  if (name_table_count(&s->names, key_in(dir, name_key)) == 0 &&
-      name_table_count(&s->names, key_in(dir, path_key)) == 0)
+  if (s->name_marks[name_mark(dir, name_key)] == 0 &&
+      s->name_marks[name_mark(dir, path_key)] == 0)
     return false;
   bool fold = names_fold();
   const ring *r = &s->items;
@@ -189,10 +173,12 @@ bool shares_a_name(const scheduler *s, const conversion_dir *dir,
 
 bool names_fold() { return !PLATFORM_EXACT_NAMES; }
 
-unsigned long long key_in(const conversion_dir *dir, unsigned long long key) {
-  return (key ^ (dir->id.device * 0x9E3779B97F4A7C15ULL) ^
-          (dir->id.index * 0xC2B2AE3D27D4EB4FULL)) *
-         0xFF51AFD7ED558CCDULL;
+unsigned name_mark(const conversion_dir *dir, unsigned long long key) {
+  return static_cast<unsigned>(
+      ((key ^ (dir->id.device * 0x9E3779B97F4A7C15ULL) ^
+        (dir->id.index * 0xC2B2AE3D27D4EB4FULL)) *
+       0xFF51AFD7ED558CCDULL) >>
+      (64 - NAME_MARK_BITS));
 }
 
 void publish(scheduler *s) {
@@ -248,10 +234,10 @@ void finish_oldest(scheduler *s, item *oldest) {
   }
   platform_lock_release(&s->lock);
   if (oldest->outcome.result == TARGET_EXISTS)
-    convert_again_held(s, oldest);
+    convert_again(s, oldest, &s->workers);
   if (oldest->outcome.result != CONVERTED && oldest->beside_others &&
       platform_is_shortage(oldest->outcome.code))
-    convert_again_alone(s, oldest);
+    convert_again(s, oldest, nullptr);
 }
 
 bool may_run_ahead(scheduler *s, const conversion_dir *dir, const char *path,

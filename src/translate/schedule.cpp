@@ -24,7 +24,7 @@ constexpr unsigned long LEAST_DESCRIPTOR_LIMIT = 256;
 // at most; it shows them at once before it waits.
 constexpr unsigned SHOW_AT_ONCE = 8;
 
-static_assert(NAME_SLOTS > 2 * WINDOW + 1, "the name table may fill");
+static_assert(2 * WINDOW <= 0xFFFF, "a name mark counts every name");
 
 // Closes dir once the walk is done with it and its conversions are
 // reported.
@@ -42,21 +42,10 @@ void free_if_unused(scheduler *s, conversion_dir *dir) {
   std::free(dir);
 }
 
-// Counts the names of a job out, once it is reported.
-void uncount_names(scheduler *s, const item &j) {
-  name_table_remove(&s->names, key_in(j.dir, j.path_key));
-  name_table_remove(&s->names, key_in(j.dir, j.name_key));
-}
-
-// Counts the names of a job in; false, with none counted, when the table
-// has no room for them.
-bool count_names(scheduler *s, const item &j) {
-  if (!name_table_add(&s->names, key_in(j.dir, j.path_key)))
-    return false;
-  if (name_table_add(&s->names, key_in(j.dir, j.name_key)))
-    return true;
-  name_table_remove(&s->names, key_in(j.dir, j.path_key));
-  return false;
+// Counts the names of a job in (by 1), or out once it is reported (by -1).
+void mark_names(scheduler *s, const item &j, int by) {
+  s->name_marks[name_mark(j.dir, j.path_key)] += by;
+  s->name_marks[name_mark(j.dir, j.name_key)] += by;
 }
 
 // Prints what the item at position p came to, once it is done, and lets
@@ -66,12 +55,8 @@ void report_at(scheduler *s, unsigned long long p) {
   if (it->kind == ITEM_JOB)
     finish_oldest(s, it);
   s->ops->report(*it);
-  if (it->on_heap) {
-    std::free(it->path);
-    std::free(it->name);
-  }
   if (it->kind == ITEM_JOB) {
-    uncount_names(s, *it);
+    mark_names(s, *it, -1);
     it->dir->jobs--;
     free_if_unused(s, it->dir);
   }
@@ -114,15 +99,6 @@ void push_item(scheduler *s) {
   start_workers(s);
 }
 
-// A copy of s, or nullptr when there is no memory for it.
-char *copy_of(const char *s) {
-  std::size_t size = std::strlen(s) + 1;
-  auto *copy = static_cast<char *>(std::malloc(size));
-  if (copy != nullptr)
-    std::memcpy(copy, s, size);
-  return copy;
-}
-
 // The current directory, held open for conversions; nullptr when it
 // cannot be.
 conversion_dir *open_current_dir(scheduler *s) {
@@ -143,31 +119,12 @@ conversion_dir *open_current_dir(scheduler *s) {
   return dir;
 }
 
-// Gives a job its own copies of path and name: in room when both fit,
-// else on the heap.  False when there is no memory for them.
-bool copy_names(item *it, char *room, const char *path, const char *name) {
-  std::size_t path_size = std::strlen(path) + 1;
-  std::size_t name_size = std::strlen(name) + 1;
-  if (path_size + name_size <= NAMES_ROOM) {
-    it->path = static_cast<char *>(std::memcpy(room, path, path_size));
-    it->name =
-        static_cast<char *>(std::memcpy(room + path_size, name, name_size));
-    return true;
-  }
-  it->path = copy_of(path);
-  it->name = copy_of(name);
-  it->on_heap = true;
-  if (it->path != nullptr && it->name != nullptr)
-    return true;
-  std::free(it->path);
-  std::free(it->name);
-  return false;
-}
-
-// Schedules the conversion of path into name in *slot, opened when it is
-// not yet; false when it must run alone.
+// Schedules the conversion of path into name (path_size + name_size bytes
+// with their ends, at most NAMES_ROOM) in *slot, opened when it is not yet;
+// false when it must run alone.
 bool schedule_ahead(scheduler *s, conversion_dir **slot, const char *path,
-                    const char *name, int case_mode, bool known_plain) {
+                    std::size_t path_size, const char *name,
+                    std::size_t name_size, int case_mode, bool known_plain) {
   if (*slot == nullptr)
     *slot = open_current_dir(s);
   conversion_dir *dir = *slot;
@@ -176,29 +133,38 @@ bool schedule_ahead(scheduler *s, conversion_dir **slot, const char *path,
   if (dir == nullptr || !may_run_ahead(s, dir, path, name, keys, known_plain))
     return false;
   unsigned place = free_place(s);
+  char *room = s->items.rooms[place];
   item &it = s->items.items[place];
-  it = item{ITEM_JOB, JOB_WAITING, nullptr,        nullptr, nullptr, case_mode,
-            dir,      false,       {CONVERTED, 0}, keys[0], keys[1], false};
-  if (!copy_names(&it, s->items.rooms[place], path, name))
-    return false;
-  if (!count_names(s, it)) {
-    if (it.on_heap) {
-      std::free(it.path);
-      std::free(it.name);
-    }
-    return false;
-  }
+  it = item{ITEM_JOB,       JOB_WAITING, room,   room + path_size,
+            nullptr,        case_mode,   dir,    false,
+            {CONVERTED, 0}, keys[0],     keys[1]};
+  std::memcpy(it.path, path, path_size);
+  std::memcpy(it.name, name, name_size);
+  mark_names(s, it, 1);
   dir->jobs++;
   push_item(s);
   return true;
 }
 
-// Adds a line or a failure, reporting the oldest items first when the
-// ring is full.
-void add_line(scheduler *s, const item &it) {
+// Adds a line with its argument arg (or none) or a failure, reporting the
+// oldest items first when the ring is full; false, with nothing added,
+// when nothing is scheduled or arg does not fit its room.
+bool add_line(scheduler *s, item_kind kind, const char *text, const char *arg,
+              int code) {
+  std::size_t size = arg != nullptr ? std::strlen(arg) + 1 : 0;
+  if (s->items.count == 0 || size > NAMES_ROOM)
+    return false;
   unsigned place = free_place(s);
-  s->items.items[place] = it;
+  char *room = s->items.rooms[place];
+  s->items.items[place] =
+      item{kind,    JOB_DONE, arg != nullptr ? room : nullptr,
+           nullptr, text,     0,
+           nullptr, false,    {CONVERTED, code},
+           0,       0};
+  if (arg != nullptr)
+    std::memcpy(room, arg, size);
   push_item(s);
+  return true;
 }
 
 // Whether a conversion not yet reported converts in the directory called
@@ -237,9 +203,8 @@ const scheduler_ops FILE_CONVERSIONS = {convert_job, undo_job, report_item,
 
 void scheduler_init(scheduler *s, const scheduler_ops *ops,
                     unsigned processors) {
-  // Nothing scheduled, no directory held, no worker.  The name table is
-  // empty already: every name counted is counted out at its report.
-  assert(s->names.used == 0);
+  // Nothing scheduled, no directory held, no worker.  Every name mark is
+  // 0 already: every name counted in is counted out at its report.
   s->ops = ops;
   crew_init(&s->workers, processors);
   s->may_run_ahead =
@@ -266,19 +231,16 @@ void scheduler_end(scheduler *s) {
 
 void schedule_conversion(scheduler *s, conversion_dir **dir, const char *path,
                          int case_mode, bool known_plain) {
-  if (s->may_run_ahead && dir != nullptr) {
-    char here[NAMES_ROOM];
-    std::size_t size = output_name_size(path);
-    char *name =
-        size <= sizeof here ? here : static_cast<char *>(std::malloc(size));
-    if (name != nullptr) {
-      output_name(path, case_mode, name);
-      bool ahead = schedule_ahead(s, dir, path, name, case_mode, known_plain);
-      if (name != here)
-        std::free(name);
-      if (ahead)
-        return;
-    }
+  std::size_t path_size = 0, name_size = 0;
+  if (s->may_run_ahead && dir != nullptr &&
+      (path_size = std::strlen(path) + 1) +
+              (name_size = output_name_size(path)) <=
+          NAMES_ROOM) {
+    char name[NAMES_ROOM];
+    output_name(path, case_mode, name);
+    if (schedule_ahead(s, dir, path, path_size, name, name_size, case_mode,
+                       known_plain))
+      return;
   }
   report_scheduled(s);
   s->ops->convert_alone(path, case_mode, &s->workers);
@@ -292,43 +254,17 @@ void close_conversion_dir(scheduler *s, conversion_dir *dir) {
 }
 
 void schedule_line(scheduler *s, const char *format, const char *dir) {
-  char *copy = s->items.count > 0 ? copy_of(dir) : nullptr;
-  if (copy == nullptr) {
-    report_scheduled(s);
-    printf(format, dir);
+  if (add_line(s, ITEM_LINE, format, dir, 0))
     return;
-  }
-  add_line(s, item{ITEM_LINE,
-                   JOB_DONE,
-                   copy,
-                   nullptr,
-                   format,
-                   0,
-                   nullptr,
-                   false,
-                   {CONVERTED, 0},
-                   0,
-                   0,
-                   true});
+  report_scheduled(s);
+  printf(format, dir);
 }
 
 void schedule_failure(scheduler *s, const char *label, int code) {
-  if (s->items.count == 0) {
-    report_failure(label, code);
+  if (add_line(s, ITEM_FAILURE, label, nullptr, code))
     return;
-  }
-  add_line(s, item{ITEM_FAILURE,
-                   JOB_DONE,
-                   nullptr,
-                   nullptr,
-                   label,
-                   0,
-                   nullptr,
-                   false,
-                   {CONVERTED, code},
-                   0,
-                   0,
-                   true});
+  report_scheduled(s);
+  report_failure(label, code);
 }
 
 void schedule_directory_change(scheduler *s) {

@@ -16,7 +16,7 @@
 // Which jobs run ahead.  A job runs ahead only where nothing can tell: a
 // bare name with a plain file behind it, in a directory held open, whose
 // target is only ever created, never opened when it exists, and whose
-// names no job not yet reported uses (the name table counts them).
+// names no job not yet reported uses (marks count them by key).
 // Everything else waits until all before it is reported
 // (report_scheduled) and is then converted alone, on the walking thread.
 // Jobs of one directory may run side by side: the copy of the content
@@ -41,8 +41,8 @@
 // wait (fewer are done sooner by the walking thread alone), or when the
 // walking thread converts a large file in turn.  It stops whenever
 // everything scheduled is reported, and before a conversion is tried again
-// alone, so that what comes next meets the memory and descriptors that one
-// processor leaves.
+// in turn, so that what comes next meets the tree, the memory and the
+// descriptors that one conversion after another leaves.
 //
 // What two threads share, all of it under lock but where said:
 // - the ring's reported and published: written by the walking thread,
@@ -55,7 +55,7 @@
 //   looks for a waiting job, and by the walking thread when it retires or
 //   undoes items.  reported <= waiting_from <= reported + published.
 // - running: jobs taken and not yet recorded; holding: set by the walking
-//   thread while it undoes or ends the workers, no job is taken meanwhile;
+//   thread while it ends the workers, no job is taken meanwhile;
 //   serving: serve jobs given to the pool and not yet ended, at most one per
 //   worker; taken_seen: whether any job found its target taken.
 // - an item's path, name, case and directory are written before it is
@@ -67,12 +67,12 @@
 // it created a target that did not exist, in its own directory.  When the
 // oldest finds its target taken (a link to a later source, say) or fails
 // for want of a resource that work beside it may hold, the jobs after it
-// are undone with none running: each target created is removed through
+// are undone with every worker ended: each target created is removed through
 // its directory's handle, and the job waits again.  The oldest is then
 // converted in turn, as one conversion after another would.  A later job
 // that found its target taken keeps that finding: no job before it in the
 // ring creates that name, since the names a job uses are not shared with
-// a job not yet reported (and if the table were wrong, the exclusive
+// a job not yet reported (and were the check of names wrong, the exclusive
 // create would still refuse, and the oldest would be converted again).
 #ifndef MORVIDEX_TRANSLATE_SCHEDULER_H
 #define MORVIDEX_TRANSLATE_SCHEDULER_H
@@ -80,7 +80,7 @@
 #include "platform/platform.h"
 #include "translate/convert.h"
 #include "translate/crew.h"
-#include "translate/name_table.h"
+#include "translate/names.h"
 #include "translate/ring.h"
 
 namespace morvidex {
@@ -95,6 +95,11 @@ struct conversion_dir {
 
 // Directories held open for conversions, at most.
 constexpr unsigned MAX_DIRS = 16;
+
+// Marks of names, by the top bits of a name's key in its directory: how
+// many names of jobs not yet reported have each mark.  A name whose mark
+// is 0 is used by none of them; any other is looked for in the ring.
+constexpr unsigned NAME_MARK_BITS = 16;
 
 // The size of a cache line, for fields that different threads change.
 constexpr unsigned CACHE_LINE = 64;
@@ -123,7 +128,7 @@ struct scheduler {
   bool may_run_ahead; // processors and descriptors enough
   bool offered;       // serve jobs are given to the pool
   ring items;
-  name_table names; // the walking thread's own
+  unsigned short name_marks[1U << NAME_MARK_BITS]; // the walking thread's
   conversion_dir *dirs[MAX_DIRS];
   unsigned dir_count;
 
@@ -225,8 +230,8 @@ void finish_oldest(scheduler *s, item *oldest);
 // Whether names differ only as bytes do on this platform's file systems.
 bool names_fold();
 
-// The key that the name table counts a name with key key in dir under.
-unsigned long long key_in(const conversion_dir *dir, unsigned long long key);
+// The mark of a name with key key in dir.
+unsigned name_mark(const conversion_dir *dir, unsigned long long key);
 
 } // namespace morvidex
 

@@ -96,6 +96,10 @@ protected:
   void TearDown() override {
     close_conversion_dir(&s, dir);
     scheduler_end(&s);
+    EXPECT_EQ(std::end(s.name_marks),
+              std::find_if(std::begin(s.name_marks), std::end(s.name_marks),
+                           [](unsigned short m) { return m != 0; }))
+        << "every name counted in is counted out";
     w = nullptr;
   }
   // Schedules f0.txt ... in program order, a line after every seventh;
@@ -163,16 +167,24 @@ TEST_F(Scheduler, FailuresOfWorkRunningAheadAreTriedAgainInTurn) {
 }
 
 TEST_F(Scheduler, ANameSharedWithPendingWorkWaitsForItAll) {
-  schedule(20);
-  // f3.c writes f3.lo, as f3.txt does: it waits for the twenty before it
-  // and is converted by itself; g.txt shares nothing.
-  for (const char *path : {"f3.c", "g.txt"})
+  // f3.c writes f3.lo, as f3.txt does, and a name too long for the ring
+  // has no room there: each waits for the twenty before it and is
+  // converted by itself; g.txt shares nothing.
+  const std::string long_name = std::string(200, 'x') + ".txt";
+  for (const char *path : {"f3.c", long_name.c_str()}) {
+    here.events.clear();
+    schedule(20);
     schedule_conversion(&s, &dir, path, MODE_LOWER, true);
-  report_scheduled(&s);
-  EXPECT_LT(at("report f19.txt"), at("by itself f3.c"));
-  EXPECT_LT(at("by itself f3.c"), here.events.size());
-  EXPECT_EQ(0u, here.tries.count("f3.c"));
-  EXPECT_EQ(1, here.tries["g.txt"]);
+    schedule_conversion(&s, &dir, "g.txt", MODE_LOWER, true);
+    report_scheduled(&s);
+    std::string alone = std::string("by itself ") + path;
+    EXPECT_LT(at("report f19.txt"), at(alone));
+    EXPECT_LT(at(alone), here.events.size());
+    EXPECT_EQ(0u, here.tries.count(path));
+    EXPECT_EQ(1, here.tries["g.txt"]);
+    here.tries.clear();
+    here.targets.clear();
+  }
 }
 
 TEST_F(Scheduler, AListingWithConversionsPendingInItIsReadAgainAfterThem) {

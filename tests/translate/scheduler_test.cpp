@@ -1,113 +1,13 @@
 #include <gtest/gtest.h>
 
-#include <map>
 #include <memory>
-#include <random>
 #include <vector>
 
-#include "translate/name_table.h"
+#include "translate/names.h"
 #include "translate/ring.h"
 
 namespace morvidex {
 namespace {
-
-// A key whose home slot is home, told apart from others by low bits.
-unsigned long long key_at(unsigned home, unsigned long long low) {
-  return (static_cast<unsigned long long>(home) << (64 - NAME_SLOT_BITS)) | low;
-}
-
-std::unique_ptr<name_table> empty_table() {
-  return std::unique_ptr<name_table>(new name_table{});
-}
-
-TEST(NameTable, KeysOfOneHomeStayFoundWhateverIsRemoved) {
-  struct row {
-    const char *what;
-    unsigned home;
-    unsigned removed; // which of the keys is taken out
-  };
-  const row rows[] = {
-      {"the first of a cluster", 100, 0},
-      {"one in the middle", 100, 2},
-      {"the last", 100, 4},
-      {"the first, the cluster wrapping past the end", NAME_SLOTS - 2, 0},
-      {"one past the wrap", NAME_SLOTS - 2, 3},
-  };
-  for (const row &r : rows) {
-    auto t = empty_table();
-    for (unsigned long long i = 0; i < 5; i++)
-      ASSERT_TRUE(name_table_add(t.get(), key_at(r.home, i)));
-    // A key of the next home, pushed behind the cluster.
-    ASSERT_TRUE(name_table_add(t.get(), key_at(r.home + 1, 99)));
-    name_table_remove(t.get(), key_at(r.home, r.removed));
-    for (unsigned long long i = 0; i < 5; i++)
-      EXPECT_EQ(name_table_count(t.get(), key_at(r.home, i)),
-                i == r.removed ? 0U : 1U)
-          << r.what << ", key " << i;
-    EXPECT_EQ(name_table_count(t.get(), key_at(r.home + 1, 99)), 1U) << r.what;
-    EXPECT_EQ(t->used, 5U) << r.what;
-  }
-}
-
-TEST(NameTable, AKeyCountedTwiceLeavesOnTheSecondRemoval) {
-  auto t = empty_table();
-  unsigned long long k = key_at(7, 1);
-  ASSERT_TRUE(name_table_add(t.get(), k));
-  ASSERT_TRUE(name_table_add(t.get(), k));
-  EXPECT_EQ(t->used, 1U);
-  name_table_remove(t.get(), k);
-  EXPECT_EQ(name_table_count(t.get(), k), 1U);
-  name_table_remove(t.get(), k);
-  EXPECT_EQ(name_table_count(t.get(), k), 0U);
-  EXPECT_EQ(t->used, 0U);
-  name_table_remove(t.get(), k); // an absent key changes nothing
-  EXPECT_EQ(t->used, 0U);
-}
-
-TEST(NameTable, AFullTableRefusesAndStillAnswers) {
-  auto t = empty_table();
-  unsigned added = 0;
-  for (unsigned long long i = 0; i < NAME_SLOTS + 10; i++)
-    added += name_table_add(t.get(), key_at(static_cast<unsigned>(i % 3), i));
-  EXPECT_EQ(added, NAME_SLOTS - 1);
-  // A search for a key not there ends at the one slot kept free.
-  EXPECT_EQ(name_table_count(t.get(), key_at(5, 1ULL << 40)), 0U);
-  // Counting a key already in needs no slot.
-  EXPECT_TRUE(name_table_add(t.get(), key_at(0, 0)));
-  name_table_remove(t.get(), key_at(1, 1));
-  EXPECT_TRUE(name_table_add(t.get(), key_at(9, 12345)));
-  for (unsigned long long i = 2; i < NAME_SLOTS - 1; i++)
-    ASSERT_EQ(
-        name_table_count(t.get(), key_at(static_cast<unsigned>(i % 3), i)), 1U)
-        << "key " << i;
-}
-
-// Adds and removals at random among keys crowded into a few homes, each
-// answer checked against a plain map: a key lost by a removal would let a
-// conversion that shares a name run ahead.
-TEST(NameTable, AgreesWithAMapUnderCrowdedChurn) {
-  auto t = empty_table();
-  std::map<unsigned long long, unsigned> counts;
-  std::mt19937 random(12345);
-  for (int step = 0; step < 200000; step++) {
-    unsigned home = NAME_SLOTS - 4 + random() % 8; // wraps past the end
-    unsigned long long k = key_at(home % NAME_SLOTS, random() % 64);
-    if (random() % 2 == 0 && counts.size() < 1500) {
-      ASSERT_TRUE(name_table_add(t.get(), k));
-      counts[k]++;
-    } else if (counts.count(k) != 0) {
-      name_table_remove(t.get(), k);
-      if (--counts[k] == 0)
-        counts.erase(k);
-    }
-    if (step % 997 == 0) {
-      for (const auto &kc : counts)
-        ASSERT_EQ(name_table_count(t.get(), kc.first), kc.second)
-            << "step " << step;
-      ASSERT_EQ(t->used, counts.size());
-    }
-  }
-}
 
 TEST(NameKeys, FoldOnlyAsciiLetters) {
   struct row {
