@@ -83,21 +83,16 @@ void take_blocks(block_run *run, unsigned char *raw, unsigned char *out) {
   }
 }
 
-// A worker's help with a run: the blocks it can take, with a kit's
+// A worker's help with a run: the blocks it can take, with its kit's
 // buffers.  The run is gone once posted falls to 0 and the lock is left.
-void help(void *arg) {
+void help(void *arg, unsigned worker) {
   auto *run = static_cast<block_run *>(arg);
-  crew *c = run->helpers;
-  kit *k = crew_take_kit(c);
+  unsigned char *buffers = spare_buffers(&run->helpers->kits[worker]);
   platform_lock_take(&run->lock);
-  if (k != nullptr)
-    take_blocks(run, spare_buffers(&k->streams),
-                spare_buffers(&k->streams) + FILE_BLOCK);
+  take_blocks(run, buffers, buffers + FILE_BLOCK);
   if (--run->posted == 0)
     platform_cond_signal(&run->idle);
   platform_lock_release(&run->lock);
-  if (k != nullptr)
-    crew_give_kit(c, k);
 }
 
 int make_block(const block_source *source, unsigned long long b,

@@ -73,24 +73,19 @@ void convert_taken(scheduler *s, item **taken, unsigned n) {
   platform_cond_broadcast(&s->done);
 }
 
-// A worker's job: converts waiting conversions, with a kit's streams, for
-// as long as any waits.
-void serve(void *arg) {
+// A worker's job: converts waiting conversions, with its kit's streams,
+// for as long as any waits.
+void serve(void *arg, unsigned worker) {
   auto *s = static_cast<scheduler *>(arg);
-  kit *k = crew_take_kit(&s->workers);
-  if (k != nullptr)
-    swap_spare_streams(&k->streams);
+  swap_spare_streams(&s->workers.kits[worker]);
   platform_lock_take(&s->lock);
   item *taken[TAKE_AT_ONCE];
   unsigned n = 0;
-  while (k != nullptr && (n = take_jobs(s, taken, false)) > 0)
+  while ((n = take_jobs(s, taken, false)) > 0)
     convert_taken(s, taken, n);
   s->serving--;
   platform_lock_release(&s->lock);
-  if (k != nullptr) {
-    swap_spare_streams(&k->streams);
-    crew_give_kit(&s->workers, k);
-  }
+  swap_spare_streams(&s->workers.kits[worker]);
 }
 
 // Gives the pool a serve job for each worker that has none; under lock.

@@ -224,7 +224,7 @@ void scheduler_end(scheduler *s) {
   for (unsigned i = 0; i < s->dir_count; i++)
     std::free(s->dirs[i]);
   s->dir_count = 0;
-  crew_end(&s->workers);
+  crew_stop(&s->workers);
   platform_cond_destroy(&s->done);
   platform_lock_destroy(&s->lock);
 }

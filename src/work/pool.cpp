@@ -12,8 +12,15 @@ namespace {
 constexpr unsigned QUEUE_SIZE = 2 * POOL_MAX_WORKERS;
 
 struct job {
-  void (*fn)(void *);
+  void (*fn)(void *, unsigned);
   void *arg;
+};
+
+// A worker, and what it needs to know of itself.
+struct worker {
+  work_pool *pool;
+  unsigned index;
+  platform_thread *thread;
 };
 
 } // namespace
@@ -29,7 +36,7 @@ struct work_pool {
   unsigned count; // jobs queued
   bool ending;    // no job will be queued any more
   unsigned workers;
-  platform_thread *threads[POOL_MAX_WORKERS];
+  worker crew[POOL_MAX_WORKERS];
 };
 
 namespace {
@@ -44,7 +51,8 @@ job take_oldest(work_pool *pool) {
 
 // A worker: runs jobs as they come until the pool ends with none queued.
 void work(void *arg) {
-  auto *pool = static_cast<work_pool *>(arg);
+  auto *self = static_cast<worker *>(arg);
+  work_pool *pool = self->pool;
   platform_lock_take(&pool->lock);
   for (;;) {
     while (pool->count == 0 && !pool->ending)
@@ -53,7 +61,7 @@ void work(void *arg) {
       break;
     job j = take_oldest(pool);
     platform_lock_release(&pool->lock);
-    j.fn(j.arg);
+    j.fn(j.arg, self->index);
     platform_lock_take(&pool->lock);
   }
   platform_lock_release(&pool->lock);
@@ -72,10 +80,11 @@ work_pool *pool_create(unsigned workers) {
   // The workers find nothing queued until the caller adds a job, so the
   // count may grow while the first of them already wait.
   while (pool->workers < workers && pool->workers < POOL_MAX_WORKERS) {
-    platform_thread *t = platform_thread_start(work, pool);
-    if (t == nullptr)
+    worker *w = &pool->crew[pool->workers];
+    *w = worker{pool, pool->workers, nullptr};
+    if ((w->thread = platform_thread_start(work, w)) == nullptr)
       break;
-    pool->threads[pool->workers++] = t;
+    pool->workers++;
   }
   if (pool->workers > 0)
     return pool;
@@ -91,7 +100,7 @@ void pool_free(work_pool *pool) {
   platform_cond_broadcast(&pool->queued);
   platform_lock_release(&pool->lock);
   for (unsigned i = 0; i < pool->workers; i++)
-    platform_thread_join(pool->threads[i]);
+    platform_thread_join(pool->crew[i].thread);
   platform_cond_destroy(&pool->queued);
   platform_lock_destroy(&pool->lock);
   std::free(pool);
@@ -101,9 +110,9 @@ unsigned pool_workers(const work_pool *pool) {
   return pool != nullptr ? pool->workers : 0;
 }
 
-bool pool_try_add(work_pool *pool, void (*fn)(void *), void *arg) {
+bool pool_try_add(work_pool *pool, void (*fn)(void *, unsigned), void *arg) {
   if (pool == nullptr) {
-    fn(arg);
+    fn(arg, 0);
     return true;
   }
   platform_lock_take(&pool->lock);

@@ -1,6 +1,8 @@
 // A pool of worker threads that run jobs: a job is a function and an
 // argument, and the pool knows nothing of what they do.  Jobs are taken
-// first in, first out.  A pool of no workers runs each job in the caller.
+// first in, first out, and each is told which worker runs it, 0 to
+// workers - 1, so that what a worker needs can be made for it ahead.  A
+// pool of no workers runs each job in the caller, as worker 0.
 #ifndef MORVIDEX_WORK_POOL_H
 #define MORVIDEX_WORK_POOL_H
 
@@ -24,7 +26,7 @@ unsigned pool_workers(const work_pool *pool);
 
 // Queues fn(arg) for the next idle worker; with no pool, runs it at once.
 // False, with nothing queued, when the queue is full.
-bool pool_try_add(work_pool *pool, void (*fn)(void *), void *arg);
+bool pool_try_add(work_pool *pool, void (*fn)(void *, unsigned), void *arg);
 
 // Takes back the queued jobs whose argument is arg, none of them started;
 // returns how many.
