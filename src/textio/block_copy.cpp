@@ -84,9 +84,9 @@ void convert_blocks(text_stream *source, text_stream *target, letter_case to) {
 } // namespace
 
 bool copy_may_split(const text_stream *source, const text_stream *target) {
-  return source->next == source->end && !source->eof && !source->error &&
-         target->count == 0 && !target->error && target->regular &&
-         source->unread_size > FILE_BLOCK;
+  return source->unread_size > FILE_BLOCK && source->next == source->end &&
+         !source->eof && !source->error && target->count == 0 &&
+         !target->error && target->regular;
 }
 
 void end_split_copy(text_stream *source, text_stream *target, int code,

@@ -95,7 +95,7 @@ conversion_outcome convert_open(text_stream *source, const char *name,
     return {OPEN_OUTPUT_FAILED, code};
   }
   letter_case to = case_mode == MODE_UPPER ? TO_UPPER : TO_LOWER;
-  if (!convert_side_by_side(source, target, to, helpers))
+  if (helpers == nullptr || !convert_side_by_side(source, target, to, helpers))
     copy_mapped(source, target, to);
   return finish(name, source, target, dir);
 }

@@ -243,7 +243,9 @@ void schedule_conversion(scheduler *s, conversion_dir **dir, const char *path,
       return;
   }
   report_scheduled(s);
-  s->ops->convert_alone(path, case_mode, &s->workers);
+  // One processor has no helpers for the blocks of a large file.
+  s->ops->convert_alone(path, case_mode,
+                        s->workers.processors > 1 ? &s->workers : nullptr);
 }
 
 void close_conversion_dir(scheduler *s, conversion_dir *dir) {
