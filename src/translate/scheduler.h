@@ -16,11 +16,11 @@
 // Which jobs run ahead.  A job runs ahead only where nothing can tell: a
 // bare name with a plain file behind it, in a directory held open, whose
 // target is only ever created, never opened when it exists, and whose
-// names no job not yet reported uses (marks count them by key).
-// Everything else waits until all before it is reported
-// (report_scheduled) and is then converted alone, on the walking thread.
-// Jobs of one directory may run side by side: the copy of the content
-// scales, and a create waits only inside the file system.
+// names no job not yet reported uses (marks count them by key) and fit
+// their room in the ring.  Everything else waits until all before it is
+// reported (report_scheduled) and is then converted alone, on the walking
+// thread.  Jobs of one directory may run side by side: the copy of the
+// content scales, and a create waits only inside the file system.
 //
 // Files and blocks.  A job runs whole on one thread.  A large file's
 // blocks may be converted side by side besides (blocks.h): the thread that
