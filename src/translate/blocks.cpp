@@ -117,8 +117,8 @@ int put_block(const block_source *source, const unsigned char *out,
 
 } // namespace
 
-block_result run_blocks(const block_source *source, crew *c, unsigned char *raw,
-                        unsigned char *out) {
+int run_blocks(const block_source *source, crew *c, unsigned char *raw,
+               unsigned char *out, bool *read_failed) {
   block_run run{source,   c,        {}, {}, {}, 0,     0,
                 NO_BLOCK, NO_BLOCK, 0,  0,  0,  false, 0};
   platform_lock_init(&run.lock);
@@ -144,9 +144,8 @@ block_result run_blocks(const block_source *source, crew *c, unsigned char *raw,
   platform_cond_destroy(&run.idle);
   platform_cond_destroy(&run.moved);
   platform_lock_destroy(&run.lock);
-  if (run.failed == NO_BLOCK)
-    return block_result{0, false};
-  return block_result{run.code, run.read_failed};
+  *read_failed = run.failed != NO_BLOCK && run.read_failed;
+  return run.failed != NO_BLOCK ? run.code : 0;
 }
 
 bool convert_side_by_side(text_stream *source, text_stream *target,
@@ -155,8 +154,10 @@ bool convert_side_by_side(text_stream *source, text_stream *target,
     return false;
   block_source blocks{make_block,     put_block, source->handle,
                       target->handle, to,        nullptr};
-  block_result r = run_blocks(&blocks, c, source->buffer, target->staging);
-  end_split_copy(source, target, r.code, r.read_failed);
+  bool read_failed = false;
+  int code =
+      run_blocks(&blocks, c, source->buffer, target->staging, &read_failed);
+  end_split_copy(source, target, code, read_failed);
   return true;
 }
 

@@ -30,21 +30,16 @@ struct block_source {
   void *context; // what other kinds of source need
 };
 
-// How a run ended: code 0, or the failure that one thread reading the
-// blocks in order would meet first, in a read or a write.
-struct block_result {
-  int code;
-  bool read_failed;
-};
-
 // Converts every block with the calling thread's buffers raw and out, and
 // with the idle workers of c, each with a kit.  What is written and what
 // fails is what one thread taking the blocks in order would write and
 // meet.  A failure may come from work running beside it (memory, space):
 // once the helpers are done, the calling thread alone takes up the work
-// again from the failed block, and only a second failure counts.
-block_result run_blocks(const block_source *source, crew *c, unsigned char *raw,
-                        unsigned char *out);
+// again from the failed block, and only a second failure counts.  Returns
+// 0, or the code of the failure that one thread would meet first, with
+// *read_failed telling whether it was a read's.
+int run_blocks(const block_source *source, crew *c, unsigned char *raw,
+               unsigned char *out, bool *read_failed);
 
 // Copies source into target as copy_mapped does, in blocks side by side
 // when the copy may be split and workers can be had; false, with nothing

@@ -2,12 +2,6 @@
 
 namespace morvidex {
 
-void crew_init(crew *c, unsigned processors) {
-  c->pool = nullptr;
-  c->processors = processors;
-  c->kit_count = 0;
-}
-
 unsigned crew_start(crew *c) {
   if (c->pool != nullptr || c->processors < 2)
     return pool_workers(c->pool);

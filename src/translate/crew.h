@@ -17,15 +17,14 @@ namespace morvidex {
 // The walking thread converts with its own streams, and a large file's
 // own thread with its streams' buffers.  Written by the walking thread
 // alone, with no worker running.
+// A crew of no workers, for up to processors threads once started, is
+// crew{nullptr, processors, {}, 0}.
 struct crew {
   work_pool *pool;     // nullptr: no worker runs
   unsigned processors; // the most threads that may work at once
   spare_streams kits[POOL_MAX_WORKERS];
   unsigned kit_count;
 };
-
-// A crew of no workers, for up to processors threads once started.
-void crew_init(crew *c, unsigned processors);
 
 // Starts the workers, one per processor but the caller's, each with its
 // kit, unless they run already; fewer where memory or threads run short.

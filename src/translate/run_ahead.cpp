@@ -145,7 +145,7 @@ bool shares_a_name(const scheduler *s, const conversion_dir *dir,
   if (s->name_marks[name_mark(dir, name_key)] == 0 &&
       s->name_marks[name_mark(dir, path_key)] == 0)
     return false;
-  bool fold = names_fold();
+  bool fold = !PLATFORM_EXACT_NAMES;
   const ring *r = &s->items;
   for (unsigned i = 0; i < r->count; i++) {
     const unsigned long long *keys = r->keys[(r->reported + i) % WINDOW];
@@ -165,8 +165,6 @@ bool shares_a_name(const scheduler *s, const conversion_dir *dir,
 }
 
 } // namespace
-
-bool names_fold() { return !PLATFORM_EXACT_NAMES; }
 
 unsigned name_mark(const conversion_dir *dir, unsigned long long key) {
   return static_cast<unsigned>(
@@ -242,7 +240,7 @@ bool may_run_ahead(scheduler *s, const conversion_dir *dir, const char *path,
   // the walk converts (".lo").  Where the file system folds case, only
   // ASCII letters are known to fold alike, "\\" and ":" are separators
   // too, and a name with a "~" may be the short form of another.
-  bool fold = names_fold();
+  bool fold = !PLATFORM_EXACT_NAMES;
   if (path[0] == '.' || std::strpbrk(path, fold ? "/\\:~" : "/") != nullptr ||
       same_name(path, name, fold) || (fold && has_wide_bytes(path)) ||
       dir->handle == NO_HANDLE ||

@@ -128,7 +128,7 @@ bool schedule_ahead(scheduler *s, conversion_dir **slot, const char *path,
   if (*slot == nullptr)
     *slot = open_current_dir(s);
   conversion_dir *dir = *slot;
-  bool fold = names_fold();
+  bool fold = !PLATFORM_EXACT_NAMES;
   unsigned long long keys[2] = {name_key(path, fold), name_key(name, fold)};
   if (dir == nullptr || !may_run_ahead(s, dir, path, name, keys, known_plain))
     return false;
@@ -206,7 +206,7 @@ void scheduler_init(scheduler *s, const scheduler_ops *ops,
   // Nothing scheduled, no directory held, no worker.  Every name mark is
   // 0 already: every name counted in is counted out at its report.
   s->ops = ops;
-  crew_init(&s->workers, processors);
+  s->workers = crew{nullptr, processors, {}, 0};
   s->may_run_ahead =
       processors > 1 && platform_descriptor_limit() >= LEAST_DESCRIPTOR_LIMIT;
   s->offered = false;

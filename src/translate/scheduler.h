@@ -227,9 +227,6 @@ void publish(scheduler *s);
 // failed or found its target taken.
 void finish_oldest(scheduler *s, item *oldest);
 
-// Whether names differ only as bytes do on this platform's file systems.
-bool names_fold();
-
 // The mark of a name with key key in dir.
 unsigned name_mark(const conversion_dir *dir, unsigned long long key);
 
